@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "front/command_table.h"
 
@@ -11,6 +12,6 @@
 void upload_image(CommandCode code, const std::string& file_name, std::uint64_t image_size);
 
 // Waits for the board's verdicts on the transfer and the flash update, asking the operator about a
-// bootloader built for another board type. Returns after "<UPDATE_OK>"; every other end of it
-// ends the run with status 1.
-void complete_update();
+// bootloader built for another board type (program_name is the question's caption). Returns after
+// "<UPDATE_OK>"; every other end of it ends the run with status 1.
+void complete_update(std::string_view program_name);
