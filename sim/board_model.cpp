@@ -54,10 +54,7 @@ bool Chance::happens(double rate) {
 }
 
 BoardModel::BoardModel(BoardSettings settings)
-    : settings_(std::move(settings)),
-      layout_(settings_.flash_mib),
-      rom_type_(settings_.board_type),
-      refusals_(settings_.seed) {}
+    : settings_(std::move(settings)), layout_(settings_.flash_mib), refusals_(settings_.seed) {}
 
 std::vector<Reply> BoardModel::on_datagram(PeerId peer, std::string_view datagram, Millis now) {
     if (settings_.silent) {
@@ -316,9 +313,6 @@ std::vector<Reply> BoardModel::write_image(Millis start) {
             contents_.reserve_bytes = load_.bytes;
             break;
         case ImageKind::rom:
-            if (!load_.new_rom_type.empty()) {
-                rom_type_ = load_.new_rom_type;
-            }
             break;
         case ImageKind::file_system:
             contents_.file_system = true;
@@ -361,8 +355,11 @@ std::string BoardModel::erase(std::string_view command) {
     return std::string(kEraseOk);
 }
 
+// The board compares a bootloader with its own hardware, so the type it names first is always the
+// simulated board type.
 std::string BoardModel::bootloader_query() const {
-    std::string query = std::string(kDestDifferQuery) + rom_type_ + "|" + load_.new_rom_type;
+    std::string query =
+        std::string(kDestDifferQuery) + settings_.board_type + "|" + load_.new_rom_type;
     return query.substr(0, kMaxReplyLength);
 }
 

@@ -94,9 +94,6 @@ class BoardModel {
     const FlashLayout& layout() const { return layout_; }
     const FlashContents& contents() const { return contents_; }
 
-    // The board type that the stored bootloader was built for.
-    const std::string& rom_board_type() const { return rom_type_; }
-
   private:
     enum class State { idle, loading, awaiting_answer };
     enum class ImageKind { system, reserve, rom, file_system };
@@ -150,7 +147,6 @@ class BoardModel {
     BoardSettings settings_;
     FlashLayout layout_;
     FlashContents contents_;
-    std::string rom_type_;
     State state_ = State::idle;
     Answered answered_;
     Load load_;
