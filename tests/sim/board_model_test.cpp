@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "wire.h"
@@ -421,49 +422,39 @@ std::string lossy_upload(BoardModel& board, const std::string& image, double los
         return reply;
     };
 
+    // Waits for a reply that is not "<NACK>" nor ignored, answering "<NACK>" with a resend;
+    // "" when the tool would time out or the board keeps refusing.
+    auto await_reply = [&](const std::string& datagram, bool resend_each_second,
+                           const std::vector<std::string>& ignored) -> std::string {
+        for (int replies = 0; replies < 100; ++replies) {
+            std::optional<std::string> reply = receive(resend_each_second ? &datagram : nullptr);
+            if (!reply) {
+                return "";
+            }
+            if (*reply == "<NACK>") {
+                send(datagram);
+            } else if (std::find(ignored.begin(), ignored.end(), *reply) == ignored.end()) {
+                return *reply;
+            }
+        }
+        return "";
+    };
+
     const std::string command = "<UPDATESYS>";
     send(command);
-    for (;;) {
-        std::optional<std::string> reply = receive(&command);
-        if (!reply) {
-            return "";
-        }
-        if (*reply == "<OK_LOAD>") {
-            break;
-        }
-        if (*reply == "<NACK>") {
-            send(command);
-        }
+    if (await_reply(command, true, {}) != "<OK_LOAD>") {
+        return "";
     }
     for (std::size_t offset = 0; offset < image.size(); offset += 1024) {
         std::string block = image.substr(offset, 1024);
         send(block);
-        for (;;) {
-            std::optional<std::string> reply = receive(nullptr);
-            if (!reply) {
-                return "";
-            }
-            if (*reply == "<ACK>") {
-                break;
-            }
-            if (*reply == "<NACK>") {
-                send(block);
-            }
+        if (await_reply(block, false, {"<OK_LOAD>"}) != "<ACK>") {
+            return "";
         }
     }
     std::string end = end_load(sim::add_to_checksum(0, 0, image));
     send(end);
-    for (;;) {
-        std::optional<std::string> reply = receive(nullptr);
-        if (!reply) {
-            return "";
-        }
-        if (*reply == "<NACK>") {
-            send(end);
-        } else if (*reply != "<CHECK_OK>") {
-            return *reply;
-        }
-    }
+    return await_reply(end, false, {"<CHECK_OK>"});
 }
 
 }  // namespace
