@@ -4,10 +4,12 @@
 #include <string>
 
 #include "front/command_table.h"
+#include "front/image_check.h"
 #include "front/usage.h"
 #include "link/console.h"
 #include "link/link.h"
 #include "sessions/probe.h"
+#include "sessions/upload.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ struct Invocation {
     std::string word;  // the command word, lower-cased
     CommandCode code = CommandCode::unknown;
     std::optional<std::string> file_name;
+    std::uint64_t image_size = 0;  // measured by the image check
 };
 
 // The checks of the command line that need no network; ends the process on a refusal.
@@ -55,6 +58,11 @@ void run_dialogue(const Invocation& call) {
     if (call.code == CommandCode::version || call.code == CommandCode::cyclic_version) {
         return;
     }
+    if (is_upload_command(call.code)) {
+        upload_image(call.code, *call.file_name, call.image_size);
+        complete_update(call.program_name);
+        return;
+    }
     print_err("\nERROR: command '%s' is not available in this build\n", call.word.c_str());
     shutdown_and_exit(1);
 }
@@ -66,6 +74,9 @@ int run_tool(int argc, char** argv) {
     if (command_needs_file(call.word) && !call.file_name) {
         print_err("\nERROR: missing <filename> parameter\n");
         print_usage_and_exit(call.program_name);
+    }
+    if (is_upload_command(call.code) && !check_image(call.code, *call.file_name, call.image_size)) {
+        return 1;
     }
     if (call.port == 0) {
         print_usage_and_exit(call.program_name);
