@@ -24,7 +24,7 @@ enum class CommandCode : int {
 };
 
 struct CommandEntry {
-    std::string_view word;       // lower case, as typed
+    std::string_view word;  // lower case, as typed
     CommandCode code;
     std::string_view wire_text;  // the command text sent to the board, empty for the probe-only
 };

@@ -58,5 +58,11 @@ void repeat_last_message();
 // exits with status. A second, concurrent entry never returns and never exits on its own.
 [[noreturn]] void shutdown_and_exit(int status);
 
+// Claims the end of the run for the calling thread; false when another thread has claimed it.
+bool claim_shutdown();
+
+// Ends a run whose end this thread has claimed: the body of shutdown_and_exit.
+[[noreturn]] void finish_shutdown(int status);
+
 // Never returns; used by a thread that must stand aside while another one ends the process.
 [[noreturn]] void wait_for_process_end();

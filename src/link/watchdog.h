@@ -9,11 +9,11 @@
 // The record the main thread and the watchdog share. Every field is atomic, so each thread sees the
 // other's writes without a lock; texts are pointers to constant strings, swapped whole.
 struct WatchdogState {
-    std::atomic<bool> running{false};          // the run is live
-    std::atomic<std::uint32_t> thread_id{0};   // non-zero while the watchdog thread lives
-    std::atomic<bool> waiting{false};          // a receive_message is in progress
+    std::atomic<bool> running{false};         // the run is live
+    std::atomic<std::uint32_t> thread_id{0};  // non-zero while the watchdog thread lives
+    std::atomic<bool> waiting{false};         // a receive_message is in progress
     std::atomic<std::int32_t> silent_seconds{0};
-    std::atomic<bool> quiet{false};            // no progress characters while set
+    std::atomic<bool> quiet{false};  // no progress characters while set
     std::atomic<char> progress_char{'.'};
     std::atomic<const char*> timeout_line1{"timeout."};
     std::atomic<const char*> timeout_line2{"Target system not responding."};

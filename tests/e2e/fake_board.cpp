@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -196,10 +197,14 @@ RunResult run_tvflash(const std::vector<std::string>& args, const std::string& s
         kill(pid, SIGKILL);
     }
     int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
+    rusage usage{};
+    wait4(pid, &wait_status, 0, &usage);
+    result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     close(out_pipe[0]);
     close(err_pipe[0]);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (ended && WIFEXITED(wait_status)) {
         result.status = WEXITSTATUS(wait_status);
     }

@@ -14,7 +14,7 @@
 namespace e2e {
 
 class FakeBoard {
-public:
+  public:
     // Called on the board's thread for each datagram received; it answers with reply().
     using Script = std::function<void(FakeBoard& board, const std::string& datagram)>;
 
@@ -37,7 +37,7 @@ public:
     // How many received datagrams equal bytes.
     int count_received(const std::string& bytes) const;
 
-private:
+  private:
     struct Pending {
         std::chrono::steady_clock::time_point due;
         std::string bytes;
@@ -65,7 +65,8 @@ struct RunResult {
     int status = -1;  // exit status; -1 when the tool was killed or did not end in time
     std::string out;
     std::string err;
-    double seconds = 0;
+    double seconds = 0;      // wall time
+    double cpu_seconds = 0;  // user and system time of the tool
 };
 
 // Runs the real tvflash binary with args (argv[0] is its own path), stdin_text on its standard

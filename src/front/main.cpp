@@ -1,0 +1,5 @@
+#include "front/run.h"
+
+int main(int argc, char** argv) {
+    return run_tool(argc, argv);
+}

@@ -1,0 +1,219 @@
+#include "link/link.h"
+
+#include <cstdlib>
+
+#include "link/console.h"
+#include "link/watchdog.h"
+
+LinkState link_state;
+
+namespace {
+
+constexpr int kMaxFailedReceives = 10;
+constexpr unsigned kReconnectPauseMs = 100;
+
+platform::Socket current_socket() {
+    return link_state.link_socket.load();
+}
+
+// Takes the socket out of the link state before closing it, so that no thread closes it twice.
+void close_link_socket() {
+    platform::Socket socket = link_state.link_socket.exchange(platform::kInvalidSocket);
+    if (socket != platform::kInvalidSocket) {
+        platform::close_socket(socket);
+    }
+}
+
+// Keeps the watchdog's repeat off the socket and off the last sent buffer until released; returns
+// once a repeat already under way has finished.
+void hold_repeats() {
+    link_state.repeats_held = true;
+    while (link_state.repeat_in_flight) {
+        platform::sleep_ms(1);
+    }
+}
+
+void release_repeats() {
+    link_state.repeats_held = false;
+}
+
+// A receive that ends while the run is shutting down says nothing about the board: the closing
+// socket ended it. The main thread then stands aside until the process ends.
+void stand_aside_if_shutting_down() {
+    if (!watchdog_state.running) {
+        wait_for_process_end();
+    }
+}
+
+// Makes the received datagram a zero-terminated text of at most capacity - 1 characters; nothing
+// of an earlier, longer datagram remains behind it.
+void terminate_reply(char* buffer, std::size_t capacity, std::size_t received) {
+    for (std::size_t i = received; i < capacity; ++i) {
+        buffer[i] = '\0';
+    }
+    buffer[capacity - 1] = '\0';
+}
+
+// Closes the socket and connects a fresh one after pause_ms, with the watchdog's repeat held back
+// meanwhile.
+void replace_socket(unsigned pause_ms) {
+    hold_repeats();
+    close_link_socket();
+    platform::sleep_ms(pause_ms);
+    open_socket();
+    connect_target();
+    release_repeats();
+}
+
+void end_wait() {
+    watchdog_state.waiting = false;
+    watchdog_state.last_message = nullptr;
+    // A repeat that read the old pointer may still be sending it; the caller may rewrite that
+    // buffer as soon as this returns.
+    hold_repeats();
+    release_repeats();
+    watchdog_state.silent_seconds = 0;
+    watchdog_state.last_progress_tick = 0;
+}
+
+}  // namespace
+
+void start_link(const char* host, std::uint16_t port, bool cyclic) {
+    if (int error = platform::net_startup(); error != 0) {
+        print_err("WSAStartup failed with error %d\n", error);
+        platform::net_cleanup();
+        std::exit(1);
+    }
+    link_state.target_address = platform::ipv4_from_text(host);
+    link_state.target_port = port;
+    open_socket();
+    print_out("Connecting to target %s on port %d...", host, static_cast<int>(port));
+    connect_target();
+    watchdog_state.running = true;
+    watchdog_state.progress_char = '.';
+    watchdog_state.timeout_line1 = "timeout.";
+    watchdog_state.timeout_line2 = "Target system not responding.";
+    watchdog_state.cyclic = cyclic;
+    start_watchdog();
+}
+
+void open_socket() {
+    platform::Socket socket = platform::open_datagram_socket();
+    if (socket == platform::kInvalidSocket) {
+        print_err("Error Opening socket: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+    link_state.link_socket = socket;
+}
+
+void connect_target() {
+    if (!platform::connect_datagram(current_socket(), link_state.target_address,
+                                    link_state.target_port)) {
+        print_err("connect() failed: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+}
+
+void reconnect_target() {
+    replace_socket(0);
+}
+
+void send_message(const void* buffer, std::int32_t length) {
+    bool sent = platform::send_datagram(current_socket(), buffer, static_cast<std::size_t>(length));
+    if (!sent && watchdog_state.running) {
+        report_socket_error();
+    }
+    watchdog_state.last_message = static_cast<const unsigned char*>(buffer);
+    watchdog_state.last_length = length;
+}
+
+void repeat_last_message() {
+    link_state.repeat_in_flight = true;
+    const unsigned char* message = watchdog_state.last_message;
+    if (!link_state.repeats_held && message != nullptr) {
+        // The record already names this message; a repeat leaves it as it is, so it cannot revive
+        // a message whose reply the main thread has just received.
+        bool sent = platform::send_datagram(current_socket(), message,
+                                            static_cast<std::size_t>(watchdog_state.last_length));
+        if (!sent && watchdog_state.running) {
+            report_socket_error();
+        }
+    }
+    link_state.repeat_in_flight = false;
+}
+
+void receive_message(char* buffer, std::size_t length) {
+    // Every wait starts with a full allowance, whatever a late count of the last one left behind.
+    watchdog_state.silent_seconds = 0;
+    watchdog_state.waiting = true;
+    for (int failures = 0;;) {
+        std::size_t received = 0;
+        bool ok = platform::receive_datagram(current_socket(), buffer, length, received);
+        stand_aside_if_shutting_down();
+        if (ok) {
+            terminate_reply(buffer, length, received);
+            break;
+        }
+        if (++failures == kMaxFailedReceives) {
+            report_socket_error();
+        }
+        // The remains of a datagram that did not fit are never read as a reply.
+        terminate_reply(buffer, length, 0);
+        replace_socket(kReconnectPauseMs);
+    }
+    end_wait();
+}
+
+void report_socket_error() {
+    int error = platform::last_socket_error();
+    switch (platform::classify_socket_error(error)) {
+        case platform::SocketErrorKind::not_connected:
+            print_err("FAILED (socket can not be connected).\n");
+            break;
+        case platform::SocketErrorKind::connection_reset:
+            print_err("FAILED (connection reset by remote host).\n");
+            break;
+        case platform::SocketErrorKind::other:
+            print_err("FAILED (error %d).\n", error);
+            break;
+    }
+    shutdown_and_exit(1);
+}
+
+void shutdown_and_exit(int status) {
+    // The shutdown never waits for the thread that performs it.
+    if (on_watchdog_thread()) {
+        watchdog_state.thread_id = 0;
+    }
+    if (!claim_shutdown()) {
+        wait_for_process_end();
+    }
+    finish_shutdown(status);
+}
+
+bool claim_shutdown() {
+    return !link_state.shutdown_claimed.exchange(true);
+}
+
+void finish_shutdown(int status) {
+    watchdog_state.quiet = true;
+    watchdog_state.running = false;
+    while (watchdog_state.thread_id != 0) {
+        platform::sleep_ms(1);
+    }
+    close_link_socket();
+    platform::net_cleanup();
+    // On the watchdog thread the main thread may still be reading the image; the process end
+    // closes it then.
+    if (!on_watchdog_thread() && link_state.image_stream != nullptr) {
+        std::fclose(link_state.image_stream);
+        link_state.image_stream = nullptr;
+    }
+    std::exit(status);
+}
+
+void wait_for_process_end() {
+    for (;;) {
+        platform::sleep_ms(1000);
+    }
+}
