@@ -7,6 +7,8 @@
 #include "front/usage.h"
 #include "link/console.h"
 #include "link/link.h"
+#include "sessions/erase.h"
+#include "sessions/flash_config.h"
 #include "sessions/probe.h"
 
 namespace {
@@ -54,6 +56,12 @@ Invocation read_command_line(int argc, char** argv) {
 void run_dialogue(const Invocation& call) {
     if (call.code == CommandCode::version || call.code == CommandCode::cyclic_version) {
         return;
+    }
+    if (is_erase_command(call.code)) {
+        erase_flash(call.code);
+    }
+    if (call.code == CommandCode::get_config) {
+        report_flash_config();
     }
     print_err("\nERROR: command '%s' is not available in this build\n", call.word.c_str());
     shutdown_and_exit(1);

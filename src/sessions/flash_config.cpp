@@ -1,5 +1,6 @@
 #include "sessions/flash_config.h"
 
+#include "front/command_table.h"
 #include "link/console.h"
 #include "link/link.h"
 #include "link/watchdog.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr std::string_view kGetConfigCommand = "<GETCONFIG>";
 constexpr std::string_view kNackTag = "<NACK>";
 
 // Sends the request and waits for the start of the map. "<NACK>" resends it with "+"; anything
@@ -56,7 +56,7 @@ void await_config_start() {
 }  // namespace
 
 void report_flash_config() {
-    set_command(kGetConfigCommand);
+    set_command(command_entry(CommandCode::get_config).wire_text);
     await_config_start();
     print_out("%s", kFlashTableHeader);
     print_area_rows();
