@@ -8,6 +8,8 @@
 #include "front/usage.h"
 #include "link/console.h"
 #include "link/link.h"
+#include "sessions/erase.h"
+#include "sessions/flash_config.h"
 #include "sessions/probe.h"
 #include "sessions/upload.h"
 
@@ -53,18 +55,19 @@ Invocation read_command_line(int argc, char** argv) {
     return call;
 }
 
-// The dialogue of the command, after the probe and a fresh connection.
+// The dialogue of the command, after the probe and a fresh connection; version and cyclic_version
+// have none of their own.
 void run_dialogue(const Invocation& call) {
-    if (call.code == CommandCode::version || call.code == CommandCode::cyclic_version) {
-        return;
+    if (is_erase_command(call.code)) {
+        erase_flash(call.code);
+    }
+    if (call.code == CommandCode::get_config) {
+        report_flash_config();
     }
     if (is_upload_command(call.code)) {
         upload_image(call.code, *call.file_name, call.image_size);
         complete_update(call.program_name);
-        return;
     }
-    print_err("\nERROR: command '%s' is not available in this build\n", call.word.c_str());
-    shutdown_and_exit(1);
 }
 
 }  // namespace
