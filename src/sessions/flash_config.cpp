@@ -9,28 +9,6 @@
 
 namespace {
 
-constexpr std::string_view kNackTag = "<NACK>";
-
-// Sends the request and waits for the start of the map. "<NACK>" resends it with "+"; anything
-// else is dropped, and the watchdog repeats the request each second meanwhile.
-void await_config_start() {
-    send_command();
-    for (;;) {
-        const std::string_view reply = receive_reply();
-        if (has_tag(reply, kFlashConfigStartTag)) {
-            return;
-        }
-        if (has_tag(reply, kNackTag)) {
-            send_command();
-            print_out("+");
-        }
-        // The receive cleared the message the watchdog repeats; the request still awaits its
-        // answer.
-        watchdog_state.last_message =
-            reinterpret_cast<const unsigned char*>(message_buffers.command);
-    }
-}
-
 // Prints one row per area reply until the end reply, then the closing rule and the total, and
 // ends the run. Row values carry over, so a reply that parses only partly keeps the previous
 // row's other fields.
@@ -57,7 +35,7 @@ void await_config_start() {
 
 void report_flash_config() {
     set_command(command_entry(CommandCode::get_config).wire_text);
-    await_config_start();
+    await_tag(kFlashConfigStartTag, UpdatingFlash::ignored);
     print_out("%s", kFlashTableHeader);
     print_area_rows();
 }
