@@ -75,15 +75,15 @@ ValueReader seconds(double SimOptions::*field) {
     };
 }
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;
     bool takes_value;
     ValueReader read;        // for options with a value
     bool SimOptions::*flag;  // for options without one
 };
 
-const std::vector<OptionSpec>& option_specs() {
-    static const std::vector<OptionSpec> specs{
+const std::vector<OptionRule>& option_rules() {
+    static const std::vector<OptionRule> rules{
         {"--bind", true,
          [](const std::string& text, SimOptions& options) -> std::string {
              std::uint32_t address = 0;
@@ -163,13 +163,13 @@ const std::vector<OptionSpec>& option_specs() {
         {"--verbose", false, nullptr, &SimOptions::verbose},
         {"--help", false, nullptr, &SimOptions::help},
     };
-    return specs;
+    return rules;
 }
 
-const OptionSpec* find_option(std::string_view name) {
-    for (const OptionSpec& spec : option_specs()) {
-        if (spec.name == name) {
-            return &spec;
+const OptionRule* find_option(std::string_view name) {
+    for (const OptionRule& rule : option_rules()) {
+        if (rule.name == name) {
+            return &rule;
         }
     }
     return nullptr;
@@ -187,17 +187,17 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         }
         std::size_t equals = arg.find('=');
         std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = find_option(name);
-        if (spec == nullptr) {
+        const OptionRule* rule = find_option(name);
+        if (rule == nullptr) {
             parsed.error = "unknown option '" + name + "'";
             return parsed;
         }
-        if (!spec->takes_value) {
+        if (!rule->takes_value) {
             if (equals != std::string::npos) {
                 parsed.error = "option '" + name + "' takes no value";
                 return parsed;
             }
-            parsed.options.*(spec->flag) = true;
+            parsed.options.*(rule->flag) = true;
             continue;
         }
         std::string value;
@@ -209,7 +209,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
             parsed.error = "option '" + name + "' needs a value";
             return parsed;
         }
-        std::string wanted = spec->read(value, parsed.options);
+        std::string wanted = rule->read(value, parsed.options);
         if (!wanted.empty()) {
             parsed.error = "bad value '" + value + "' for " + name + ": expected " + wanted;
             return parsed;
