@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "e2e/upload_board.h"
 #include "wire.h"
 
 using namespace std::string_literals;
@@ -35,28 +36,12 @@ std::vector<Millis> delays(const std::vector<Reply>& replies) {
     return result;
 }
 
-// The end-of-load datagram exactly as the tool frames it.
-std::string end_load(std::uint32_t checksum) {
-    std::string text = "<END_LOAD> " + std::to_string(static_cast<std::int32_t>(checksum));
-    if (text.size() % 2 == 0) {
-        text += ' ';
-    }
-    return text + '\0';
-}
+using e2e::end_load;
+using e2e::pattern_image;
 
-std::string image_of(std::size_t size, int seed = 3) {
-    std::string image;
-    for (std::size_t i = 0; i < size; ++i) {
-        image += static_cast<char>((i * 131 + static_cast<std::size_t>(seed) * 7) & 0xFF);
-    }
-    return image;
-}
-
+// A bootloader image whose header text ends at a zero after header.
 std::string rom_image(const std::string& header) {
-    std::string image = header;
-    image.resize(65536, '\xA5');
-    image[header.size()] = '\0';
-    return image;
+    return e2e::rom_image(header + '\0');
 }
 
 // Sends the blocks of an image, each expecting "<ACK>", and returns the replies to the end-of-load
@@ -183,7 +168,7 @@ TEST(SimBoard, UpdatingFlashComesFirstAndRepeatsWaitForTheAnswer) {
     EXPECT_TRUE(board.on_datagram(kTool, "<UPDATESYS>", 3000).empty());
     EXPECT_EQ(texts(board.on_datagram(kTool, "<UPDATESYS>", 3600)),
               std::vector<std::string>{"<OK_LOAD>"});
-    std::string image = image_of(100);
+    std::string image = pattern_image(100);
     EXPECT_EQ(texts(send_image(board, image, sim::add_to_checksum(0, 0, image), 3700)),
               (std::vector<std::string>{"<CHECK_OK>", "<UPDATE_OK>"}));
 }
@@ -192,7 +177,7 @@ TEST(SimBoard, UpdatesAreCheckedAndWrittenIntoTheMap) {
     BoardSettings settings;
     settings.update_ms = 4500;
     BoardModel board(settings);
-    std::string image = image_of(3000);
+    std::string image = pattern_image(3000);
     std::vector<Reply> replies = upload(board, "<UPDATESYS>", image);
     EXPECT_EQ(texts(replies), (std::vector<std::string>{"<CHECK_OK>", "<UPDATING> 44%",
                                                         "<UPDATING> 88%", "<UPDATE_OK>"}));
@@ -201,12 +186,12 @@ TEST(SimBoard, UpdatesAreCheckedAndWrittenIntoTheMap) {
     EXPECT_EQ(sim::flash_areas(board.layout(), board.contents())[2],
               (sim::FlashArea{0x40000, 0x4FFFF, sim::AreaType::system}));
 
-    EXPECT_EQ(texts(upload(board, "<UPDATERESERVE>", image_of(70000))).back(), "<UPDATE_OK>");
+    EXPECT_EQ(texts(upload(board, "<UPDATERESERVE>", pattern_image(70000))).back(), "<UPDATE_OK>");
     EXPECT_EQ(board.contents().reserve_bytes, 70000u);
 
     board.on_datagram(kTool, "<ERASEDISK>", 0);
     ASSERT_FALSE(board.contents().file_system);
-    EXPECT_EQ(texts(upload(board, "<FORMATDISK>", image_of(5000))).back(), "<UPDATE_OK>");
+    EXPECT_EQ(texts(upload(board, "<FORMATDISK>", pattern_image(5000))).back(), "<UPDATE_OK>");
     EXPECT_TRUE(board.contents().file_system);
 
     // An empty image: no block, the end-of-load message for checksum 0.
@@ -219,7 +204,7 @@ TEST(SimBoard, UpdatesAreCheckedAndWrittenIntoTheMap) {
 TEST(SimBoard, ChecksumMismatchAndImagesTooLargeAreRefused) {
     BoardModel board(BoardSettings{});
     ASSERT_EQ(board.on_datagram(kTool, "<UPDATESYS>", 0).size(), 1u);
-    std::string image = image_of(2048);
+    std::string image = pattern_image(2048);
     EXPECT_EQ(texts(send_image(board, image, sim::add_to_checksum(0, 0, image) + 1)),
               std::vector<std::string>{"<CHECK_ERROR>"});
     EXPECT_EQ(board.contents().system_bytes, 3u * 1024 * 1024);
@@ -272,7 +257,7 @@ TEST(SimBoard, BootloaderForAnotherBoardTypeWaitsForTheOperator) {
 TEST(SimBoard, AnotherSenderAbandonsAnUploadAndSilenceAnswersNothing) {
     BoardModel board(BoardSettings{});
     board.on_datagram(kTool, "<UPDATESYS>", 0);
-    board.on_datagram(kTool, image_of(1024), 10);
+    board.on_datagram(kTool, pattern_image(1024), 10);
     // A tool run that died mid-upload; the next run's probe is answered, not taken for a block.
     EXPECT_EQ(texts(board.on_datagram(kNextRun, "<VERSION>", 5000)).size(), 1u);
     EXPECT_EQ(board.contents().system_bytes, 3u * 1024 * 1024);
@@ -291,7 +276,7 @@ TEST(SimBoard, RefusedBlocksAreNotCountedAndTheirResendIs) {
     settings.nack_rate = 0.3;
     settings.seed = 42;
     BoardModel board(settings);
-    std::string image = image_of(64 * 1024 + 100);
+    std::string image = pattern_image(64 * 1024 + 100);
     board.on_datagram(kTool, "<UPDATESYS>", 0);
     int refusals = 0;
     auto send_until_taken = [&](const std::string& datagram) {
@@ -325,7 +310,7 @@ TEST(SimBoard, LossyBoardAsksForRepeatsOnlyAfterALossAndRepeatsVerdicts) {
     EXPECT_EQ(delays(erase), (std::vector<Millis>{0, 0, 100, 200}));
 
     board.on_datagram(kTool, "<UPDATESYS>", 1000);
-    std::string image = image_of(3000);
+    std::string image = pattern_image(3000);
     EXPECT_EQ(texts(board.on_datagram(kTool, image.substr(0, 1024), 1010)),
               std::vector<std::string>{"<ACK>"});
     EXPECT_FALSE(board.next_timer());  // a slow tool is no reason for a repeat
@@ -460,7 +445,7 @@ std::string lossy_upload(BoardModel& board, const std::string& image, double los
 }  // namespace
 
 TEST(SimBoard, WholeUploadsSurviveFivePercentLossEachWay) {
-    std::string image = image_of(200 * 1024 + 77);
+    std::string image = pattern_image(200 * 1024 + 77);
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
         BoardSettings settings;
         settings.lossy = true;
