@@ -13,7 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(EraseDialogue, EachCommandSendsItsTextAndTheVerdictsGiveTheirStatus) {
-    const std::string error = "ERR.\nERROR: unsuccessful erase of flash memory (code ";
     const struct {
         std::string word;
         std::string command;
@@ -28,19 +27,15 @@ TEST(EraseDialogue, EachCommandSendsItsTextAndTheVerdictsGiveTheirStatus) {
         {"eraseregistry", "<ERASEREGISTRY>", "<ERASE_OK>", e2e::kErased, 0},
         {"erasedisk", "<ERASEDISK>", "<ERASE_OK>", e2e::kErased, 0},
         {"eraseuser", "<ERASEUSER>", "<ERASE_OK> after 12 s", e2e::kErased, 0},
-        {"eraseuser", "<ERASEUSER>", "<NO_SYS_AREA>",
-         "FAILED (suitable for erasure data not found inside System Area).\n", 1},
-        {"eraseuser", "<ERASEUSER>", "<NO_RESERVE>",
-         "FAILED (reserve system not found inside flash memory).\n", 1},
-        {"eraseuser", "<ERASEUSER>", "<NO_FLASH_FILE_SYSTEM>",
-         "FAILED (flash file system not found inside flash memory).\n", 1},
-        {"eraseuser", "<ERASEUSER>", "<FILE_SYSTEM_PRESENCE_ERROR>",
-         "FAILED (existing flash file system will be destroyed if this operation proceeds).\n", 1},
-        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR> 17", error + "17).\n", 1},
-        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR>", error + "0).\n", 1},
-        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR> -3", error + "-3).\n", 1},
+        {"eraseuser", "<ERASEUSER>", "<NO_SYS_AREA>", e2e::kNoSystemArea, 1},
+        {"eraseuser", "<ERASEUSER>", "<NO_RESERVE>", e2e::kNoReserve, 1},
+        {"eraseuser", "<ERASEUSER>", "<NO_FLASH_FILE_SYSTEM>", e2e::kNoFileSystem, 1},
+        {"eraseuser", "<ERASEUSER>", "<FILE_SYSTEM_PRESENCE_ERROR>", e2e::kFileSystemPresent, 1},
+        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR> 17", e2e::erase_error("17"), 1},
+        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR>", e2e::erase_error("0"), 1},
+        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR> -3", e2e::erase_error("-3"), 1},
         // The character after the tag is skipped whatever it is.
-        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR>17", error + "7).\n", 1},
+        {"erasedisk", "<ERASEDISK>", "<ERASE_ERROR>17", e2e::erase_error("7"), 1},
     };
     for (const auto& s : samples) {
         e2e::FakeBoard board(e2e::answering({{s.command, {"<ERASE_START>", s.result}}}));
@@ -72,10 +67,8 @@ TEST(EraseDialogue, ResultBeforeStartIsDroppedWhileTheCommandRepeats) {
     EXPECT_EQ(r.status, 1);
     // Only progress characters stand between the probe and the start.
     EXPECT_TRUE(e2e::output_is(
-        r.out, {e2e::after_probe(board.port()),
-                {'.', 0, 100},
-                e2e::kEraseStarted +
-                    "FAILED (suitable for erasure data not found inside System Area).\n"}));
+        r.out,
+        {e2e::after_probe(board.port()), {'.', 0, 100}, e2e::kEraseStarted + e2e::kNoSystemArea}));
     EXPECT_EQ(board.count_received("<ERASESYS>"), 3);
 }
 

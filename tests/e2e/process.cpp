@@ -26,12 +26,8 @@ std::string temp_file(const std::string& content) {
     if (fd < 0) {
         throw std::runtime_error("mkstemp failed");
     }
-    bool written =
-        write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     close(fd);
-    if (!written) {
-        throw std::runtime_error("write failed");
-    }
+    std::ofstream(path, std::ios::binary) << content;
     return path;
 }
 

@@ -23,6 +23,16 @@ inline std::string conflict_line(int boards) {
 
 inline const std::string kEraseStarted = "OK.\nFlash memory is being erased...";
 inline const std::string kErased = "OK.\nFlash memory has been successfully erased.\n";
+inline const std::string kNoSystemArea =
+    "FAILED (suitable for erasure data not found inside System Area).\n";
+inline const std::string kNoReserve = "FAILED (reserve system not found inside flash memory).\n";
+inline const std::string kNoFileSystem =
+    "FAILED (flash file system not found inside flash memory).\n";
+inline const std::string kFileSystemPresent =
+    "FAILED (existing flash file system will be destroyed if this operation proceeds).\n";
+inline std::string erase_error(const std::string& code) {
+    return "ERR.\nERROR: unsuccessful erase of flash memory (code " + code + ").\n";
+}
 
 inline const std::string kRule =
     "-------------------------------------------------------------------------------\n";
