@@ -79,8 +79,8 @@ using ReplyTable = std::map<std::string, std::vector<Reply>>;
 // Talvium 1.0" unless table says otherwise; it hands the other datagrams to fallback, if any.
 FakeBoard::Script answering(ReplyTable table, FakeBoard::Script fallback = nullptr);
 
-// A script answering the n-th arrival of datagram with turns[n] (the last turn again for any
-// later one), and everything else as rest does.
+// A script answering the first arrival of datagram with turns[0], the second with turns[1] and so
+// on, the last turn again for any later one; everything else it answers as rest does.
 FakeBoard::Script answering_in_turn(const std::string& datagram,
                                     std::vector<std::vector<Reply>> turns,
                                     FakeBoard::Script rest = answering({}));
