@@ -70,7 +70,9 @@ ChildProcess::ChildProcess(const std::string& binary, const std::vector<std::str
     close(out_pipe[1]);
     out_fd_ = out_pipe[0];
     if (spawned != 0) {
-        pid_ = -1;
+        close(out_fd_);
+        unlink(in_path_.c_str());
+        unlink(err_path_.c_str());
         throw std::runtime_error("posix_spawn failed");
     }
 }
@@ -90,20 +92,19 @@ const std::string& ChildProcess::read_line(std::chrono::milliseconds timeout) {
     return out_;
 }
 
-bool ChildProcess::read_output(Clock::time_point deadline, bool stop_at_line_end) {
+void ChildProcess::read_output(Clock::time_point deadline, bool stop_at_line_end) {
     char chunk[4096];
     while (!stop_at_line_end || out_.find('\n') == std::string::npos) {
         pollfd entry{out_fd_, POLLIN, 0};
         if (Clock::now() >= deadline || poll(&entry, 1, milliseconds_until(deadline)) <= 0) {
-            return false;
+            return;
         }
         ssize_t n = read(out_fd_, chunk, sizeof chunk);
         if (n <= 0) {
-            return true;
+            return;
         }
         out_.append(chunk, static_cast<std::size_t>(n));
     }
-    return false;
 }
 
 RunResult ChildProcess::finish(std::chrono::milliseconds timeout, int signal_number) {

@@ -39,7 +39,7 @@ class ChildProcess {
     RunResult finish(std::chrono::milliseconds timeout, int signal_number = 0);
 
   private:
-    bool read_output(std::chrono::steady_clock::time_point deadline, bool stop_at_line_end);
+    void read_output(std::chrono::steady_clock::time_point deadline, bool stop_at_line_end);
 
     pid_t pid_ = -1;
     int out_fd_ = -1;
