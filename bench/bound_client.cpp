@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -24,12 +25,6 @@ constexpr int kReplyTimeoutMs = 20000;
 constexpr int kCollectionWaits = 20;
 constexpr int kCollectionWaitMs = 50;
 
-// A connected socket and the receive time limit set on it.
-struct Link {
-    int fd = -1;
-    int limit_ms = -1;
-};
-
 int connect_to_board(std::uint16_t port) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
@@ -39,45 +34,50 @@ int connect_to_board(std::uint16_t port) {
     board.sin_family = AF_INET;
     board.sin_port = htons(port);
     board.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&board), sizeof board) != 0) {
+    // Replies are awaited with a blocking receive under the socket's own time limit.
+    timeval limit{kReplyTimeoutMs / 1000, 0};
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&board), sizeof board) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
         close(fd);
         return -1;
     }
     return fd;
 }
 
-bool send_bytes(const Link& link, std::string_view bytes) {
-    return send(link.fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+bool send_bytes(int fd, std::string_view bytes) {
+    return send(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
 }
 
-// One reply within timeout_ms, as text; empty on silence or failure. A blocking receive with the
-// socket's own time limit: one system call per reply, the least a client can make.
-std::string receive_within(Link& link, int timeout_ms) {
-    if (timeout_ms != link.limit_ms) {
-        timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-        if (setsockopt(link.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
-            return {};
-        }
-        link.limit_ms = timeout_ms;
-    }
+// One reply as text; empty after 20 seconds of silence or on a failure. One system call per
+// reply, the least a client can make.
+std::string receive_reply(int fd) {
     char buffer[128];
-    ssize_t got = recv(link.fd, buffer, sizeof buffer, 0);
+    ssize_t got = recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0) {
         return {};
     }
     return std::string(buffer, static_cast<std::size_t>(got));
 }
 
+// One reply within timeout_ms (timed as precisely as the tool's waits), or empty.
+std::string receive_within(int fd, int timeout_ms) {
+    pollfd waiting{fd, POLLIN, 0};
+    if (poll(&waiting, 1, timeout_ms) <= 0) {
+        return {};
+    }
+    return receive_reply(fd);
+}
+
 // Sends command until a reply with tag arrives, once a second like the tool's repeats.
-bool command_until(Link& link, std::string_view command, std::string_view tag) {
+bool command_until(int fd, std::string_view command, std::string_view tag) {
     for (int attempt = 0; attempt < kCommandTries; ++attempt) {
-        if (!send_bytes(link, command)) {
+        if (!send_bytes(fd, command)) {
             return false;
         }
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kCommandWaitMs);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (has_tag(receive_within(link, kCommandWaitMs), tag)) {
+            if (has_tag(receive_within(fd, kCommandWaitMs), tag)) {
                 return true;
             }
         }
@@ -86,42 +86,42 @@ bool command_until(Link& link, std::string_view command, std::string_view tag) {
 }
 
 bool probe(std::uint16_t port) {
-    Link link{connect_to_board(port)};
-    if (link.fd < 0) {
+    int fd = connect_to_board(port);
+    if (fd < 0) {
         return false;
     }
-    bool answered = command_until(link, "<VERSION>", "<VERSION>");
+    bool answered = command_until(fd, "<VERSION>", "<VERSION>");
     int boards = answered ? 1 : 0;
     for (int i = 0; answered && i < kCollectionWaits; ++i) {
-        if (has_tag(receive_within(link, kCollectionWaitMs), "<VERSION>")) {
+        if (has_tag(receive_within(fd, kCollectionWaitMs), "<VERSION>")) {
             ++boards;
         }
     }
-    close(link.fd);
+    close(fd);
     return boards == 1;
 }
 
 // Sends data and waits for its "<ACK>", sending it again on "<NACK>".
-bool send_acknowledged(Link& link, std::string_view data) {
-    if (!send_bytes(link, data)) {
+bool send_acknowledged(int fd, std::string_view data) {
+    if (!send_bytes(fd, data)) {
         return false;
     }
     for (;;) {
-        std::string reply = receive_within(link, kReplyTimeoutMs);
+        std::string reply = receive_reply(fd);
         if (reply.empty()) {
             return false;
         }
         if (has_tag(reply, "<ACK>")) {
             return true;
         }
-        if (has_tag(reply, "<NACK>") && !send_bytes(link, data)) {
+        if (has_tag(reply, "<NACK>") && !send_bytes(fd, data)) {
             return false;
         }
     }
 }
 
 // Sends the image; returns false when the file or the link failed.
-bool send_blocks(Link& link, std::FILE* image, std::uint32_t& checksum) {
+bool send_blocks(int fd, std::FILE* image, std::uint32_t& checksum) {
     unsigned char block[kBlockSize];
     for (;;) {
         std::size_t length = std::fread(block, 1, sizeof block, image);
@@ -130,16 +130,16 @@ bool send_blocks(Link& link, std::FILE* image, std::uint32_t& checksum) {
         }
         checksum = add_to_checksum(block, length, checksum);
         std::string_view data(reinterpret_cast<const char*>(block), length);
-        if (!send_acknowledged(link, data)) {
+        if (!send_acknowledged(fd, data)) {
             return false;
         }
     }
 }
 
 // Waits for the verdicts; "<NACK>" asks for the end-of-load message again.
-bool await_update_ok(Link& link, std::string_view end_load) {
+bool await_update_ok(int fd, std::string_view end_load) {
     for (;;) {
-        std::string reply = receive_within(link, kReplyTimeoutMs);
+        std::string reply = receive_reply(fd);
         if (reply.empty()) {
             return false;
         }
@@ -147,7 +147,7 @@ bool await_update_ok(Link& link, std::string_view end_load) {
             return true;
         }
         if (has_tag(reply, "<NACK>")) {
-            if (!send_bytes(link, end_load)) {
+            if (!send_bytes(fd, end_load)) {
                 return false;
             }
             continue;
@@ -161,23 +161,23 @@ bool await_update_ok(Link& link, std::string_view end_load) {
 }
 
 int upload(std::uint16_t port, std::FILE* image) {
-    Link link{connect_to_board(port)};
-    if (link.fd < 0) {
+    int fd = connect_to_board(port);
+    if (fd < 0) {
         return 1;
     }
-    if (!command_until(link, "<UPDATESYS>", "<OK_LOAD>")) {
-        close(link.fd);
+    if (!command_until(fd, "<UPDATESYS>", "<OK_LOAD>")) {
+        close(fd);
         return 1;
     }
     auto start = std::chrono::steady_clock::now();
     std::uint32_t checksum = 0;
-    bool sent = send_blocks(link, image, checksum);
+    bool sent = send_blocks(fd, image, checksum);
     std::string end_load = end_load_datagram(checksum);
-    sent = sent && send_bytes(link, end_load);
+    sent = sent && send_bytes(fd, end_load);
     double block_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    bool taken = sent && await_update_ok(link, end_load);
-    close(link.fd);
+    bool taken = sent && await_update_ok(fd, end_load);
+    close(fd);
     if (!taken) {
         return 1;
     }
