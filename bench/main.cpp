@@ -41,19 +41,34 @@ struct Settings {
     bool silent_wait = true;
 };
 
-// The medians of one image size.
+// The figures of one uploader (the tool or the minimal client): samples, then their medians.
+struct Figures {
+    std::vector<double> wall, block, cpu, rss_kib;
+
+    void add(const ChildRun& run, double block_seconds) {
+        wall.push_back(run.wall_seconds);
+        block.push_back(block_seconds);
+        cpu.push_back(run.cpu_seconds);
+        rss_kib.push_back(run.peak_rss_kib);
+    }
+};
+
+struct Medians {
+    double wall = 0, block = 0, cpu = 0, rss_kib = 0;
+
+    explicit Medians(const Figures& f)
+        : wall(bench::median(f.wall)),
+          block(bench::median(f.block)),
+          cpu(bench::median(f.cpu)),
+          rss_kib(bench::median(f.rss_kib)) {}
+};
+
 struct SizeResult {
     int size_mib = 0;
     int runs = 0;
     int failed = 0;
-    double tool_wall = 0;
-    double tool_block = 0;
-    double tool_cpu = 0;
-    double tool_rss_kib = 0;
-    double bound_wall = 0;
-    double bound_block = 0;
-    double bound_cpu = 0;
-    double bound_rss_kib = 0;
+    Figures tool;
+    Figures bound;
 };
 
 void print_help() {
@@ -184,7 +199,22 @@ std::optional<Simulator> start_simulator(const Settings& settings, const std::st
     return Simulator{*program, *port};
 }
 
-// One upload with a fresh simulator, by the tool or by the minimal client.
+bool upload_succeeded(const ChildRun& run, bool by_tool) {
+    if (run.timed_out || run.exit_status != 0) {
+        return false;
+    }
+    return !by_tool || run.output.find("Flash memory update successful.") != std::string::npos;
+}
+
+void report_failure(const ChildRun& run, bool by_tool, const std::string& image) {
+    std::string tail =
+        run.output.size() > 300 ? run.output.substr(run.output.size() - 300) : run.output;
+    std::fprintf(stderr, "tvflash_bench: %s upload of %s failed (status %d%s): ...%s\n",
+                 by_tool ? "tool" : "client", image.c_str(), run.exit_status,
+                 run.timed_out ? ", timed out" : "", tail.c_str());
+}
+
+// One upload with a fresh simulator, by the tool or by the minimal client; nullopt when it failed.
 std::optional<ChildRun> measured_upload(const Settings& settings, const std::string& work_dir,
                                         int flash_mib, const std::string& image, bool by_tool) {
     std::optional<Simulator> sim = start_simulator(settings, work_dir, flash_mib);
@@ -200,6 +230,10 @@ std::optional<ChildRun> measured_upload(const Settings& settings, const std::str
                        : bench::run_measured({settings.self, "--bound-client", port, image}, {},
                                              kRunTimeoutSeconds);
     bench::stop_background(sim->program);
+    if (!upload_succeeded(run, by_tool)) {
+        report_failure(run, by_tool, image);
+        return std::nullopt;
+    }
     return run;
 }
 
@@ -218,21 +252,6 @@ double block_seconds_of(const ChildRun& run, bool by_tool) {
     return seconds;
 }
 
-bool upload_succeeded(const ChildRun& run, bool by_tool) {
-    if (run.timed_out || run.exit_status != 0) {
-        return false;
-    }
-    return !by_tool || run.output.find("Flash memory update successful.") != std::string::npos;
-}
-
-void report_failure(const ChildRun& run, bool by_tool, int size_mib) {
-    std::string tail =
-        run.output.size() > 300 ? run.output.substr(run.output.size() - 300) : run.output;
-    std::fprintf(stderr, "tvflash_bench: %s upload of %d MiB failed (status %d%s): ...%s\n",
-                 by_tool ? "tool" : "client", size_mib, run.exit_status,
-                 run.timed_out ? ", timed out" : "", tail.c_str());
-}
-
 SizeResult measure_size(const Settings& settings, const std::string& work_dir, int flash_mib,
                         int size_mib) {
     SizeResult result;
@@ -244,44 +263,19 @@ SizeResult measure_size(const Settings& settings, const std::string& work_dir, i
         result.failed = result.runs;
         return result;
     }
-    std::vector<double> samples[8];
     for (int run_index = 0; run_index < result.runs; ++run_index) {
         std::fprintf(stderr, "%d MiB: run %d of %d\n", size_mib, run_index + 1, result.runs);
         // Tool and client alternate, so that a drift of the machine touches both alike.
-        bool all_ok = true;
-        ChildRun runs[2];
-        for (int who = 0; who < 2; ++who) {
-            bool by_tool = who == 0;
-            std::optional<ChildRun> run =
-                measured_upload(settings, work_dir, flash_mib, image, by_tool);
-            if (!run || !upload_succeeded(*run, by_tool)) {
-                if (run) {
-                    report_failure(*run, by_tool, size_mib);
-                }
-                all_ok = false;
-                break;
-            }
-            runs[who] = *run;
-        }
-        if (!all_ok) {
+        std::optional<ChildRun> tool = measured_upload(settings, work_dir, flash_mib, image, true);
+        std::optional<ChildRun> bound =
+            tool ? measured_upload(settings, work_dir, flash_mib, image, false) : std::nullopt;
+        if (!tool || !bound) {
             ++result.failed;
             continue;
         }
-        for (int who = 0; who < 2; ++who) {
-            samples[who * 4 + 0].push_back(runs[who].wall_seconds);
-            samples[who * 4 + 1].push_back(block_seconds_of(runs[who], who == 0));
-            samples[who * 4 + 2].push_back(runs[who].cpu_seconds);
-            samples[who * 4 + 3].push_back(runs[who].peak_rss_kib);
-        }
+        result.tool.add(*tool, block_seconds_of(*tool, true));
+        result.bound.add(*bound, block_seconds_of(*bound, false));
     }
-    result.tool_wall = bench::median(samples[0]);
-    result.tool_block = bench::median(samples[1]);
-    result.tool_cpu = bench::median(samples[2]);
-    result.tool_rss_kib = bench::median(samples[3]);
-    result.bound_wall = bench::median(samples[4]);
-    result.bound_block = bench::median(samples[5]);
-    result.bound_cpu = bench::median(samples[6]);
-    result.bound_rss_kib = bench::median(samples[7]);
     std::remove(image.c_str());
     return result;
 }
@@ -307,27 +301,29 @@ int open_silent_board(std::uint16_t& port) {
 void print_table(const std::vector<SizeResult>& results) {
     std::printf(
         "\n| Image | Runs | Wall: tool | Wall: bound | Wall ratio | Block rate: tool | "
-        "Block rate: bound | CPU: tool | CPU: bound | CPU ratio | Peak RSS: tool | "
-        "Peak RSS: bound |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        "Block rate: bound | Block time ratio | CPU: tool | CPU: bound | CPU ratio | "
+        "Peak RSS: tool | Peak RSS: bound |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const SizeResult& r : results) {
         int good = r.runs - r.failed;
         if (good == 0) {
-            std::printf("| %d MiB | 0 of %d | failed |  |  |  |  |  |  |  |  |  |\n", r.size_mib,
+            std::printf("| %d MiB | 0 of %d | failed |  |  |  |  |  |  |  |  |  |  |\n", r.size_mib,
                         r.runs);
             continue;
         }
         double bytes = r.size_mib * kMiB;
+        Medians tool(r.tool);
+        Medians bound(r.bound);
         std::printf(
             "| %d MiB | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.size_mib, good,
-            bench::format_seconds(r.tool_wall).c_str(), bench::format_seconds(r.bound_wall).c_str(),
-            bench::format_ratio(r.tool_wall, r.bound_wall).c_str(),
-            bench::format_rate(bytes, r.tool_block).c_str(),
-            bench::format_rate(bytes, r.bound_block).c_str(),
-            bench::format_seconds(r.tool_cpu).c_str(), bench::format_seconds(r.bound_cpu).c_str(),
-            bench::format_ratio(r.tool_cpu, r.bound_cpu).c_str(),
-            bench::format_kib_as_mib(r.tool_rss_kib).c_str(),
-            bench::format_kib_as_mib(r.bound_rss_kib).c_str());
+            bench::format_seconds(tool.wall).c_str(), bench::format_seconds(bound.wall).c_str(),
+            bench::format_ratio(tool.wall, bound.wall).c_str(),
+            bench::format_rate(bytes, tool.block).c_str(),
+            bench::format_rate(bytes, bound.block).c_str(), bench::format_seconds(tool.cpu).c_str(),
+            bench::format_seconds(bound.cpu).c_str(),
+            bench::format_ratio(tool.cpu, bound.cpu).c_str(),
+            bench::format_kib_as_mib(tool.rss_kib).c_str(),
+            bench::format_kib_as_mib(bound.rss_kib).c_str());
     }
 }
 
