@@ -298,32 +298,52 @@ int open_silent_board(std::uint16_t& port) {
     return fd;
 }
 
+void print_row(const std::vector<std::string>& cells) {
+    std::string row = "|";
+    for (const std::string& cell : cells) {
+        row += " " + cell + " |";
+    }
+    std::printf("%s\n", row.c_str());
+}
+
 void print_table(const std::vector<SizeResult>& results) {
-    std::printf(
-        "\n| Image | Runs | Wall: tool | Wall: bound | Wall ratio | Block rate: tool | "
-        "Block rate: bound | Block time ratio | CPU: tool | CPU: bound | CPU ratio | "
-        "Peak RSS: tool | Peak RSS: bound |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    const std::vector<std::string> heading = {"Image",
+                                              "Runs",
+                                              "Wall: tool",
+                                              "Wall: bound",
+                                              "Wall ratio",
+                                              "Block rate: tool",
+                                              "Block rate: bound",
+                                              "Block time ratio",
+                                              "CPU: tool",
+                                              "CPU: bound",
+                                              "CPU ratio",
+                                              "Peak RSS: tool",
+                                              "Peak RSS: bound"};
+    std::printf("\n");
+    print_row(heading);
+    print_row(std::vector<std::string>(heading.size(), "---"));
     for (const SizeResult& r : results) {
+        std::string image = std::to_string(r.size_mib) + " MiB";
         int good = r.runs - r.failed;
         if (good == 0) {
-            std::printf("| %d MiB | 0 of %d | failed |  |  |  |  |  |  |  |  |  |  |\n", r.size_mib,
-                        r.runs);
+            std::vector<std::string> cells(heading.size(), "");
+            cells[0] = image;
+            cells[1] = "0 of " + std::to_string(r.runs);
+            cells[2] = "failed";
+            print_row(cells);
             continue;
         }
         double bytes = r.size_mib * kMiB;
         Medians tool(r.tool);
         Medians bound(r.bound);
-        std::printf(
-            "| %d MiB | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.size_mib, good,
-            bench::format_seconds(tool.wall).c_str(), bench::format_seconds(bound.wall).c_str(),
-            bench::format_ratio(tool.wall, bound.wall).c_str(),
-            bench::format_rate(bytes, tool.block).c_str(),
-            bench::format_rate(bytes, bound.block).c_str(), bench::format_seconds(tool.cpu).c_str(),
-            bench::format_seconds(bound.cpu).c_str(),
-            bench::format_ratio(tool.cpu, bound.cpu).c_str(),
-            bench::format_kib_as_mib(tool.rss_kib).c_str(),
-            bench::format_kib_as_mib(bound.rss_kib).c_str());
+        print_row({image, std::to_string(good), bench::format_seconds(tool.wall),
+                   bench::format_seconds(bound.wall), bench::format_ratio(tool.wall, bound.wall),
+                   bench::format_rate(bytes, tool.block), bench::format_rate(bytes, bound.block),
+                   bench::format_ratio(tool.block, bound.block), bench::format_seconds(tool.cpu),
+                   bench::format_seconds(bound.cpu), bench::format_ratio(tool.cpu, bound.cpu),
+                   bench::format_kib_as_mib(tool.rss_kib),
+                   bench::format_kib_as_mib(bound.rss_kib)});
     }
 }
 
