@@ -4,10 +4,14 @@
 #include <string>
 
 #include "front/command_table.h"
+#include "front/image_check.h"
 #include "front/usage.h"
 #include "link/console.h"
 #include "link/link.h"
+#include "sessions/erase.h"
+#include "sessions/flash_config.h"
 #include "sessions/probe.h"
+#include "sessions/upload.h"
 
 namespace {
 
@@ -20,6 +24,7 @@ struct Invocation {
     std::string word;  // the command word, lower-cased
     CommandCode code = CommandCode::unknown;
     std::optional<std::string> file_name;
+    std::uint64_t image_size = 0;  // measured by the image check
 };
 
 // The checks of the command line that need no network; ends the process on a refusal.
@@ -50,13 +55,19 @@ Invocation read_command_line(int argc, char** argv) {
     return call;
 }
 
-// The dialogue of the command, after the probe and a fresh connection.
+// The dialogue of the command, after the probe and a fresh connection; version and cyclic_version
+// have none of their own.
 void run_dialogue(const Invocation& call) {
-    if (call.code == CommandCode::version || call.code == CommandCode::cyclic_version) {
-        return;
+    if (is_erase_command(call.code)) {
+        erase_flash(call.code);
     }
-    print_err("\nERROR: command '%s' is not available in this build\n", call.word.c_str());
-    shutdown_and_exit(1);
+    if (call.code == CommandCode::get_config) {
+        report_flash_config();
+    }
+    if (is_upload_command(call.code)) {
+        upload_image(call.code, *call.file_name, call.image_size);
+        complete_update(call.program_name);
+    }
 }
 
 }  // namespace
@@ -66,6 +77,9 @@ int run_tool(int argc, char** argv) {
     if (command_needs_file(call.word) && !call.file_name) {
         print_err("\nERROR: missing <filename> parameter\n");
         print_usage_and_exit(call.program_name);
+    }
+    if (is_upload_command(call.code) && !check_image(call.code, *call.file_name, call.image_size)) {
+        return 1;
     }
     if (call.port == 0) {
         print_usage_and_exit(call.program_name);

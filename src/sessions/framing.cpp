@@ -84,7 +84,7 @@ std::string_view receive_reply() {
     return buffer_text(message_buffers.reply);
 }
 
-void await_tag(std::string_view tag) {
+void await_tag(std::string_view tag, UpdatingFlash updating) {
     send_command();
     clear_reply();
     for (;;) {
@@ -93,7 +93,7 @@ void await_tag(std::string_view tag) {
         if (has_tag(reply, tag)) {
             return;
         }
-        if (has_tag(reply, "<UPDATING_FLASH>")) {
+        if (updating == UpdatingFlash::noticed && has_tag(reply, "<UPDATING_FLASH>")) {
             if (!message_buffers.updating_notice_shown) {
                 message_buffers.updating_notice_shown = true;
                 print_out("OK.\nTarget is updating cached data to FlashDisk...");

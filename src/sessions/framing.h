@@ -44,10 +44,13 @@ void send_command();
 // Receives one reply into the cleared reply buffer and returns its text.
 std::string_view receive_reply();
 
+// Whether a start wait heeds "<UPDATING_FLASH>" (the erase and upload waits do, getconfig's not).
+enum class UpdatingFlash { noticed, ignored };
+
 // Sends the command and waits until a reply begins with tag; "<NACK>" resends it with "+",
-// "<UPDATING_FLASH>" shows the updating notice once a run, other replies are dropped. The watchdog
-// repeats the command each second meanwhile.
-void await_tag(std::string_view tag);
+// "<UPDATING_FLASH>" shows the updating notice once a run (when noticed), other replies are
+// dropped. The watchdog repeats the command each second meanwhile.
+void await_tag(std::string_view tag, UpdatingFlash updating = UpdatingFlash::noticed);
 
 // Echoes a reply the dialogue does not know (escaped, no newline added) and restarts the 20-second
 // count.

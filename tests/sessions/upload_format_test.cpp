@@ -1,0 +1,184 @@
+#include "sessions/upload_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::uint32_t checksum_of(const std::vector<unsigned char>& bytes) {
+    return image_checksum(bytes.data(), bytes.size(), 0);
+}
+
+}  // namespace
+
+TEST(ImageChecksum, WorkedValues) {
+    struct Sample {
+        std::vector<unsigned char> bytes;
+        std::uint32_t sum;
+    };
+    const Sample samples[] = {
+        {{}, 0},
+        {{0x01}, 0x01000000},
+        {{'a', 'b', 'c'}, 0x61626300},
+        {{0x01, 0x02, 0x03, 0x04, 0x05}, 0x06020304},
+        {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF},
+        {{0x80, 0x00, 0x00, 0x00}, 0x80000000},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x02}, 0x00000001},
+        {{0x12, 0x34}, 0x12340000},
+    };
+    for (const Sample& s : samples) {
+        EXPECT_EQ(checksum_of(s.bytes), s.sum) << s.bytes.size() << " bytes";
+    }
+}
+
+TEST(ImageChecksum, PiecesOfFourByteMultiplesEqualOneCall) {
+    std::vector<unsigned char> image(5003);
+    std::uint32_t state = 12345;
+    for (unsigned char& byte : image) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<unsigned char>(state >> 16);
+    }
+    const std::uint32_t whole = checksum_of(image);
+    for (std::size_t piece : {4u, 8u, 12u, 1024u, 4096u}) {
+        std::uint32_t sum = 0;
+        for (std::size_t at = 0; at < image.size(); at += piece) {
+            std::size_t length = std::min(piece, image.size() - at);
+            sum = image_checksum(image.data() + at, length, sum);
+        }
+        EXPECT_EQ(sum, whole) << "pieces of " << piece;
+    }
+    // A piece that is not a multiple of 4 before the last one pads the wrong word.
+    std::uint32_t uneven = image_checksum(image.data(), 3, 0);
+    uneven = image_checksum(image.data() + 3, image.size() - 3, uneven);
+    EXPECT_NE(uneven, whole);
+}
+
+TEST(FormatEndLoad, PadsToAnEvenLengthWithTheZero) {
+    struct Sample {
+        std::uint32_t checksum;
+        std::string datagram;
+    };
+    using namespace std::string_literals;
+    const Sample samples[] = {
+        {0, "<END_LOAD> 0 \0"s},
+        {16777216, "<END_LOAD> 16777216\0"s},
+        {0xFFFFFFFF, "<END_LOAD> -1\0"s},
+        {100795140, "<END_LOAD> 100795140 \0"s},
+        {1633837824, "<END_LOAD> 1633837824\0"s},
+        {0x80000000, "<END_LOAD> -2147483648 \0"s},
+    };
+    for (const Sample& s : samples) {
+        std::string datagram = format_end_load(s.checksum);
+        EXPECT_EQ(datagram, s.datagram) << s.checksum;
+        EXPECT_EQ(datagram.size() % 2, 0u) << s.checksum;
+    }
+}
+
+TEST(CompletionReply, TagsAreTestedInOrder) {
+    struct Sample {
+        std::string reply;
+        CompletionReply kind;
+    };
+    const Sample samples[] = {
+        {"<CHECK_OK>", CompletionReply::check_ok},
+        {"<CHECK_OK> trailing", CompletionReply::check_ok},
+        {"<CHECK_ERR>", CompletionReply::check_failed},
+        {"<CHECK_OK", CompletionReply::check_failed},
+        {"<CHECK_", CompletionReply::check_failed},
+        {"<CHECK_ok>", CompletionReply::check_failed},
+        {"<SIZE_ERROR><EXPANDED> 4096", CompletionReply::space_error},
+        {"<SIZE_ERROR><EXPANDED>", CompletionReply::space_error},
+        {"<SIZE_ERROR>", CompletionReply::size_error},
+        {"<SIZE_ERROR><EXPAND", CompletionReply::size_error},
+        {"<UPDATE_OK>", CompletionReply::update_ok},
+        {"<UPDATE_ERROR> 5", CompletionReply::update_error},
+        {"<FILE_SYSTEM_PRESENCE_ERROR>", CompletionReply::file_system_presence},
+        {"<SYSTEM_FILE_PRESENCE_ERROR>", CompletionReply::system_file_presence},
+        {"<DEST_DIFFER_QUERY> A|B", CompletionReply::bootloader_query},
+        {"<NACK>", CompletionReply::nack},
+        {"<ACK>", CompletionReply::other},
+        {"<UPDATING_FLASH>", CompletionReply::other},
+        {"<update_ok>", CompletionReply::other},
+        {"<UPDATE_O", CompletionReply::other},
+        {"", CompletionReply::other},
+    };
+    for (const Sample& s : samples) {
+        EXPECT_EQ(classify_completion_reply(s.reply), s.kind) << s.reply;
+    }
+}
+
+TEST(CompletionReply, NumbersOfTheErrorReplies) {
+    const std::int32_t max = std::numeric_limits<std::int32_t>::max();
+    const std::int32_t min = std::numeric_limits<std::int32_t>::min();
+    struct Sample {
+        std::string reply;
+        std::int32_t number;
+    };
+    const Sample spaces[] = {
+        {"<SIZE_ERROR><EXPANDED> 4096", 4096},
+        {"<SIZE_ERROR><EXPANDED>4096", 4096},
+        {"<SIZE_ERROR><EXPANDED> \t -12", -12},
+        {"<SIZE_ERROR><EXPANDED> +7 bytes", 7},
+        {"<SIZE_ERROR><EXPANDED>", 0},
+        {"<SIZE_ERROR><EXPANDED> many", 0},
+        {"<SIZE_ERROR><EXPANDED> 99999999999", max},
+        {"<SIZE_ERROR><EXPANDED> -99999999999", min},
+    };
+    for (const Sample& s : spaces) {
+        EXPECT_EQ(available_space(s.reply), s.number) << s.reply;
+    }
+    const Sample codes[] = {
+        {"<UPDATE_ERROR> 5", 5},   {"<UPDATE_ERROR>", 0},        {"<UPDATE_ERROR>x7", 7},
+        {"<UPDATE_ERROR> -3", -3}, {"<UPDATE_ERROR>  12ab", 12}, {"<UPDATE_ERROR>5", 0},
+    };
+    for (const Sample& s : codes) {
+        EXPECT_EQ(update_error_code(s.reply), s.number) << s.reply;
+    }
+}
+
+TEST(SplitBoardTypes, SplitsAtTheFirstBar) {
+    struct Sample {
+        std::string reply;
+        std::string stored;
+        std::string update;
+    };
+    const Sample samples[] = {
+        {"<DEST_DIFFER_QUERY> KRD4/Q|PLN7/ZE", "KRD4/Q", "PLN7/ZE"},
+        {"<DEST_DIFFER_QUERY>:KRD4/Q|PLN7/ZE", "KRD4/Q", "PLN7/ZE"},
+        {"<DEST_DIFFER_QUERY> A|B|C", "A", "B|C"},
+        {"<DEST_DIFFER_QUERY> A|", "A", ""},
+        {"<DEST_DIFFER_QUERY> |B", "", "B"},
+        {"<DEST_DIFFER_QUERY> AB", "", ""},
+        {"<DEST_DIFFER_QUERY>|AB", "", ""},
+        {"<DEST_DIFFER_QUERY> ", "", ""},
+        {"<DEST_DIFFER_QUERY>", "", ""},
+    };
+    for (const Sample& s : samples) {
+        BoardTypes types = split_board_types(s.reply);
+        EXPECT_EQ(types.stored, s.stored) << s.reply;
+        EXPECT_EQ(types.update, s.update) << s.reply;
+    }
+}
+
+TEST(BootloaderWarning, NamesStoredTypeFirstAndUpdateTypeSecond) {
+    EXPECT_EQ(format_bootloader_warning("KRD4/Q", "PLN7/ZE"),
+              "WARNING: bootloader destination conflict.\n"
+              "Bootloader stored already at the target was\n"
+              "designed for target of type KRD4/Q\n"
+              "and bootloader for update was designed\n"
+              "for target of type PLN7/ZE.\n"
+              "\n"
+              "If you proceed with the version of\n"
+              "bootloader not really fitting to your\n"
+              "hardware then your hardware can be\n"
+              "completely damaged.\n"
+              "\n"
+              "Do you want to proceed?");
+    std::string empty = format_bootloader_warning("", "");
+    EXPECT_NE(empty.find("designed for target of type \nand bootloader"), std::string::npos);
+    EXPECT_NE(empty.find("for target of type .\n"), std::string::npos);
+}

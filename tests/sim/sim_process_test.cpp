@@ -1,0 +1,82 @@
+// The real tvflash-sim binary on the loopback: its listening line, a few exchanges, its end on a
+// signal, and its refusals of bad command lines.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <regex>
+
+#include "sim/sim_process.h"
+
+using namespace std::chrono_literals;
+using simtest::SimProcess;
+using simtest::UdpClient;
+
+TEST(SimProcess, AnswersEachSenderOnAFreePortAndEndsCleanlyOnASignal) {
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        SimProcess sim({"--verbose"});
+        std::smatch match;
+        ASSERT_TRUE(
+            std::regex_match(sim.listening_line(), match,
+                             std::regex("tvflash-sim listening on 127\\.0\\.0\\.1:(\\d+)\n")))
+            << sim.listening_line();
+        ASSERT_NE(sim.port(), 0);
+
+        UdpClient probe(sim.port());
+        probe.send("<VERSION>");
+        EXPECT_EQ(probe.receive(5s), "<VERSION> Talvium 5.2 on PLN7/ZE (simulated)");
+        // A fresh socket, as the tool's after its probe, is answered on its own port.
+        UdpClient dialogue(sim.port());
+        dialogue.send("<GETCONFIG>");
+        std::vector<std::string> map = dialogue.receive_all(500ms);
+        ASSERT_EQ(map.size(), 11u);
+        EXPECT_EQ(map.front(), "<FLASH_CONFIG_START>");
+        EXPECT_EQ(map.back(), "<FLASH_CONFIG_END> 16");
+        dialogue.send("<ERASESYS>");
+        EXPECT_EQ(dialogue.receive_all(500ms),
+                  (std::vector<std::string>{"<ERASE_START>", "<ERASE_OK>"}));
+        EXPECT_FALSE(probe.receive(0ms));
+
+        EXPECT_EQ(sim.stop(signal_number), 0);
+        std::string log = sim.error_output();
+        EXPECT_TRUE(std::regex_search(log, std::regex(" in +127\\.0\\.0\\.1:\\d+ +<VERSION>\n")))
+            << log;
+        EXPECT_TRUE(std::regex_search(log, std::regex(" out +127\\.0\\.0\\.1:\\d+ +<ERASE_OK>\n")))
+            << log;
+        EXPECT_NE(log.find("tvflash-sim stopped\n"), std::string::npos) << log;
+    }
+}
+
+TEST(SimProcess, BadCommandLinesEndWithStatusTwo) {
+    simtest::SimRun bad = simtest::run_sim_briefly({"--loss-in", "2"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err,
+              "tvflash-sim: bad value '2' for --loss-in: expected a rate from 0 to 1\n"
+              "Try 'tvflash-sim --help' for the options.\n");
+
+    simtest::SimRun unknown = simtest::run_sim_briefly({"--port", "4000", "--lossy"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err,
+              "tvflash-sim: unknown option '--lossy'\n"
+              "Try 'tvflash-sim --help' for the options.\n");
+
+    simtest::SimRun help = simtest::run_sim_briefly({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, 29), "Usage: tvflash-sim [options]\n");
+    for (const char* knob : {"--loss-in", "--loss-out", "--nack-rate", "--boards", "--slow-erase",
+                             "--slow-update", "--updating-flash", "--silent", "--seed"}) {
+        EXPECT_NE(help.out.find(knob), std::string::npos) << knob;
+    }
+}
+
+TEST(SimProcess, APortInUseIsReportedWithStatusOne) {
+    SimProcess first({});
+    ASSERT_NE(first.port(), 0);
+    simtest::SimRun second = simtest::run_sim_briefly({"--port", first.port_text()});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(
+        second.err.rfind("tvflash-sim: cannot listen on 127.0.0.1:" + first.port_text() + ": ", 0),
+        0u)
+        << second.err;
+    EXPECT_EQ(first.stop(SIGTERM), 0);
+}
