@@ -368,6 +368,12 @@ void measure_silent_wait(const Settings& settings) {
         run.wall_seconds > 0 ? 100.0 * run.cpu_seconds / run.wall_seconds : 0.0);
 }
 
+// The one-minute load average of the machine, which other programs' work raises; -1 if unknown.
+double load_average() {
+    double load[1];
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 int run_benchmark(const Settings& settings) {
     if (access(settings.tool.c_str(), X_OK) != 0 || access(settings.sim.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "tvflash_bench: need the tool and the simulator (--tool, --sim)\n");
@@ -380,6 +386,7 @@ int run_benchmark(const Settings& settings) {
         return 2;
     }
     int flash_mib = flash_mib_for(settings.sizes_mib);
+    double load_before = load_average();
     std::vector<SizeResult> results;
     for (int size : settings.sizes_mib) {
         results.push_back(measure_size(settings, work_dir, flash_mib, size));
@@ -391,6 +398,10 @@ int run_benchmark(const Settings& settings) {
         "%d MiB); bound: the minimal client doing the same wire work. Medians.\n",
         flash_mib);
     print_table(results);
+    std::printf(
+        "\nLoad average of the machine: %.2f before the uploads, %.2f after (%ld cores); "
+        "other work on it slows the round trips of both uploaders.\n",
+        load_before, load_average(), sysconf(_SC_NPROCESSORS_ONLN));
     if (settings.silent_wait) {
         measure_silent_wait(settings);
     }
