@@ -398,10 +398,8 @@ int run_benchmark(const Settings& settings) {
         "%d MiB); bound: the minimal client doing the same wire work. Medians.\n",
         flash_mib);
     print_table(results);
-    std::printf(
-        "\nLoad average of the machine: %.2f before the uploads, %.2f after (%ld cores); "
-        "other work on it slows the round trips of both uploaders.\n",
-        load_before, load_average(), sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("\nLoad average of the machine: %.2f before the uploads, %.2f after (%ld cores).\n",
+                load_before, load_average(), sysconf(_SC_NPROCESSORS_ONLN));
     if (settings.silent_wait) {
         measure_silent_wait(settings);
     }
