@@ -1,11 +1,12 @@
-# Front door for building and testing. `make test` works on a fresh Debian machine: it installs
-# what is missing with apt-get, builds and runs every test.
+# Front door for building and testing. `make demo` and `make test` work on a fresh Debian machine:
+# they install what is missing with apt-get, build, and run the demo or every test.
 
 PRESET ?= dev
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test test-quick test-sanitize tsan asan release format clean
+.PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench install package \
+	format clean
 
 all: build
 
@@ -35,6 +36,22 @@ test: build
 # The quick loop: everything but the tests labelled slow.
 test-quick: build
 	ctest --preset quick
+
+# The operator's day against the simulated board: version, getconfig, updatesys, getconfig, erasesys.
+demo: release
+	bash scripts/demo.sh build/release
+
+# The upload benchmark (a few minutes): prints a table, judges nothing.
+bench: release
+	build/release/bench/tvflash_bench
+
+# Installs both programs and their manual pages, under PREFIX when given (default /usr/local).
+install: release
+	cmake --install build/release $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, left in build/release.
+package: release
+	cd build/release && cpack -G DEB
 
 tsan: deps
 	cmake --preset tsan

@@ -1,0 +1,116 @@
+#include "bench_core.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace bench {
+
+std::uint32_t add_to_checksum(const unsigned char* bytes, std::size_t length, std::uint32_t sum) {
+    std::size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        sum += (std::uint32_t{bytes[i]} << 24) | (std::uint32_t{bytes[i + 1]} << 16) |
+               (std::uint32_t{bytes[i + 2]} << 8) | std::uint32_t{bytes[i + 3]};
+    }
+    std::uint32_t last = 0;
+    for (int shift = 24; i < length; ++i, shift -= 8) {
+        last |= std::uint32_t{bytes[i]} << shift;
+    }
+    return sum + last;
+}
+
+std::string end_load_datagram(std::uint32_t checksum) {
+    std::string text = "<END_LOAD> " + std::to_string(static_cast<std::int32_t>(checksum));
+    if (text.size() % 2 == 0) {
+        text.push_back(' ');
+    }
+    text.push_back('\0');
+    return text;
+}
+
+bool has_tag(std::string_view reply, std::string_view tag) {
+    return reply.substr(0, tag.size()) == tag;
+}
+
+std::optional<std::uint16_t> listening_port(std::string_view output) {
+    constexpr std::string_view kPrefix = "tvflash-sim listening on ";
+    std::size_t start = output.find(kPrefix);
+    if (start == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::size_t end = output.find('\n', start);
+    if (end == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view line = output.substr(start, end - start);
+    std::size_t colon = line.rfind(':');
+    if (colon == std::string_view::npos || colon + 1 == line.size()) {
+        return std::nullopt;
+    }
+    unsigned long port = 0;
+    for (char c : line.substr(colon + 1)) {
+        if (c < '0' || c > '9' || port > 65535) {
+            return std::nullopt;
+        }
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (port == 0 || port > 65535) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(port);
+}
+
+void ImageBytes::fill(unsigned char* out, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        // xorshift64: fast and the same on every machine.
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        out[i] = static_cast<unsigned char>(state_ >> 32);
+    }
+}
+
+double median(std::vector<double> samples) {
+    if (samples.empty()) {
+        return 0;
+    }
+    std::sort(samples.begin(), samples.end());
+    std::size_t middle = samples.size() / 2;
+    if (samples.size() % 2 == 1) {
+        return samples[middle];
+    }
+    return (samples[middle - 1] + samples[middle]) / 2;
+}
+
+namespace {
+
+std::string format_double(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+}  // namespace
+
+std::string format_seconds(double seconds) {
+    return format_double("%.3f s", seconds);
+}
+
+std::string format_rate(double bytes, double seconds) {
+    if (seconds <= 0) {
+        return "-";
+    }
+    return format_double("%.1f MiB/s", bytes / seconds / (1024.0 * 1024.0));
+}
+
+std::string format_ratio(double numerator, double denominator) {
+    if (denominator <= 0) {
+        return "-";
+    }
+    return format_double("%.2fx", numerator / denominator);
+}
+
+std::string format_kib_as_mib(double kib) {
+    return format_double("%.1f MiB", kib / 1024.0);
+}
+
+}  // namespace bench

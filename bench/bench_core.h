@@ -1,0 +1,52 @@
+// The pure parts of the upload benchmark: the wire texts its minimal client needs, the test
+// images it writes, and the statistics and formats of its table. No I/O here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bench {
+
+// The image checksum the board verifies: the sum modulo 2^32 of the bytes taken as big-endian
+// 32-bit words, a last partial word padded with zero bytes. Blocks may be fed in order as long as
+// every block but the last has a length divisible by 4.
+std::uint32_t add_to_checksum(const unsigned char* bytes, std::size_t length, std::uint32_t sum);
+
+// The end-of-load datagram for a checksum: "<END_LOAD> n" with n signed, a space appended when
+// needed so that the text with its terminating zero has an even length, and that zero included.
+std::string end_load_datagram(std::uint32_t checksum);
+
+// Whether a reply begins with tag.
+bool has_tag(std::string_view reply, std::string_view tag);
+
+// The port in the simulator's start-up line "tvflash-sim listening on ADDRESS:PORT", if the text
+// holds a complete such line.
+std::optional<std::uint16_t> listening_port(std::string_view output);
+
+// A repeatable stream of pseudo-random bytes for the test images.
+class ImageBytes {
+  public:
+    explicit ImageBytes(std::uint64_t seed) : state_(seed == 0 ? 1 : seed) {}
+
+    // Fills length bytes at out.
+    void fill(unsigned char* out, std::size_t length);
+
+  private:
+    std::uint64_t state_;
+};
+
+// The median of the samples (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> samples);
+
+// Table cells: "1.234 s", "12.3 MiB/s", "0.456 s", "1.08x", "2.9 MiB" ("-" for a value that is not
+// known, such as a rate over no time).
+std::string format_seconds(double seconds);
+std::string format_rate(double bytes, double seconds);
+std::string format_ratio(double numerator, double denominator);
+std::string format_kib_as_mib(double kib);
+
+}  // namespace bench

@@ -1,0 +1,69 @@
+// Child processes of the benchmark: a measured run of a program with its standard output read
+// as it comes, and a background program (the simulator) started and stopped around the runs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// What one measured run of a program gave.
+struct ChildRun {
+    bool started = false;
+    bool timed_out = false;
+    int exit_status = -1;  // the exit code; -1 when the child ended by a signal
+    double wall_seconds = 0;
+    double cpu_seconds = 0;   // user + system time of the child
+    double peak_rss_kib = 0;  // the child's peak resident memory
+    std::string output;       // standard output and standard error, interleaved
+    // For each marker asked for, the seconds from the start to the moment the marker was first
+    // read from the output; negative when it never came.
+    std::vector<double> marker_seconds;
+};
+
+// Runs argv (argv[0] being the program's path) with standard input from /dev/null, reading its
+// output until it ends; kills it after timeout_seconds.
+ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& markers,
+                      double timeout_seconds);
+
+// A program left running in the background, its standard output going to a file.
+struct Background {
+    int pid = -1;
+    std::string output_path;
+};
+
+// Starts argv with standard output to output_path and standard error discarded.
+std::optional<Background> start_background(const std::vector<std::string>& argv,
+                                           const std::string& output_path);
+
+// Reads the background program's output file, waiting at most timeout_seconds for it to hold a
+// line that accept() takes; returns what accept() returned.
+template <typename Accept>
+auto wait_for_output(const Background& program, double timeout_seconds, Accept accept)
+    -> decltype(accept(std::string()));
+
+// Sends SIGTERM and waits a few seconds for the program to end, then kills it. Returns true when
+// it ended by itself with status 0.
+bool stop_background(Background& program);
+
+// The whole content of a file, empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+// Sleeps for the given milliseconds.
+void pause_ms(int milliseconds);
+
+template <typename Accept>
+auto wait_for_output(const Background& program, double timeout_seconds, Accept accept)
+    -> decltype(accept(std::string())) {
+    constexpr int kPollMs = 10;
+    for (int waited = 0; waited <= timeout_seconds * 1000; waited += kPollMs) {
+        if (auto result = accept(read_file(program.output_path))) {
+            return result;
+        }
+        pause_ms(kPollMs);
+    }
+    return accept(read_file(program.output_path));
+}
+
+}  // namespace bench

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Installs the build tree into a temporary prefix and runs the installed programs from there.
+# Usage: installed_tree_test.sh BUILD_DIR [--with-sim]
+set -u
+
+build_dir=$1
+with_sim=${2:-}
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/tvflash-install.XXXXXX") || exit 1
+trap 'rm -rf "$prefix"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+cmake --install "$build_dir" --prefix "$prefix" >"$prefix/install.log" 2>&1 ||
+    { cat "$prefix/install.log"; echo "FAIL: cmake --install"; exit 1; }
+
+tool="$prefix/bin/tvflash"
+[ -x "$tool" ] || { echo "FAIL: $tool was not installed"; exit 1; }
+
+# Without arguments the tool prints the banner and the usage text on standard error, status 1.
+"$tool" >"$prefix/out" 2>"$prefix/err" </dev/null
+status=$?
+[ "$status" -eq 1 ] || fail "tvflash without arguments: status $status, expected 1"
+[ ! -s "$prefix/out" ] || fail "tvflash without arguments wrote to standard output"
+first=$(sed -n 1p "$prefix/err")
+second=$(sed -n 2p "$prefix/err")
+last=$(sed -n '$p' "$prefix/err")
+[ "$first" = "Talvium flashing tool, version 2.3.6" ] || fail "banner line: '$first'"
+[ "$second" = "Usage: tvflash <hostname> <port> <command> [<filename>]" ] ||
+    fail "usage line: '$second'"
+[ "$last" = "          tvflash 10.10.10.10 4000 formatdisk filesys.bin" ] ||
+    fail "last usage line: '$last'"
+[ "$(wc -l <"$prefix/err")" -eq 20 ] || fail "banner and usage are not 20 lines"
+
+for page in tvflash.1; do
+    [ -s "$prefix/share/man/man1/$page" ] || fail "manual page $page was not installed"
+done
+
+if [ "$with_sim" = --with-sim ]; then
+    sim="$prefix/bin/tvflash-sim"
+    [ -s "$prefix/share/man/man1/tvflash-sim.1" ] || fail "manual page tvflash-sim.1 was not installed"
+    if [ -x "$sim" ]; then
+        "$sim" --help >"$prefix/out" 2>"$prefix/err" </dev/null
+        status=$?
+        [ "$status" -eq 0 ] || fail "tvflash-sim --help: status $status, expected 0"
+        grep -q -- '--port' "$prefix/out" || fail "tvflash-sim --help does not list --port"
+        "$sim" --no-such-option >/dev/null 2>"$prefix/err" </dev/null
+        status=$?
+        [ "$status" -eq 2 ] || fail "tvflash-sim with a bad option: status $status, expected 2"
+    else
+        fail "$sim was not installed"
+    fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "installed tree runs"
