@@ -11,54 +11,44 @@ using namespace std::string_literals;
 
 TEST(ImageCheckEndToEnd, RefusedImagesEndTheRunBeforeAnythingIsSent) {
     e2e::ImageFolder folder;
-    e2e::FakeBoard board(
-        [](e2e::FakeBoard& b, const std::string& datagram) { e2e::answer_upload(b, datagram); });
-    const std::string port = board.port_text();
+    e2e::FakeBoard board(e2e::uploading({}));
     const std::string missing = (folder.path() / "missing.bin").string();
     const std::string directory = folder.path().string();
     const std::string short_rom = folder.write("short.hex", e2e::rom_image().substr(0, 65535));
     const std::string long_rom = folder.write("long.hex", e2e::rom_image() + "x");
     const std::string unsigned_rom = folder.write("plain.hex", e2e::pattern_image(65536));
-    const std::string hidden_rom = folder.write(
-        "hidden.hex",
-        e2e::overwrite(e2e::pattern_image(65536), 0, "Loader\0PGR/ZE, Rel. C, ROM-Version:"s));
-    const std::string lower_rom = folder.write(
-        "lower.hex", e2e::overwrite(e2e::pattern_image(65536), 0, "pgr/ze, Rel. C, ROM-Version:"));
+    const std::string hidden_rom =
+        folder.write("hidden.hex", e2e::rom_image("Loader\0PGR/ZE, Rel. C, ROM-Version:"s));
+    const std::string lower_rom =
+        folder.write("lower.hex", e2e::rom_image("pgr/ze, Rel. C, ROM-Version:"));
     const std::string late_rom = folder.write(
-        "late.hex", e2e::overwrite(e2e::pattern_image(65536), 0,
-                                   std::string(101, 'x') + "PGR/ZE, Rel. C, ROM-Version:"));
+        "late.hex", e2e::rom_image(std::string(101, 'x') + "PGR/ZE, Rel. C, ROM-Version:"));
 
-    auto cannot_open = [](const std::string& p) {
-        return "\nERROR: cannot open input file '" + p + "'.\n";
+    auto cannot_open = [](const std::string& path) {
+        return "\nERROR: cannot open input file '" + path + "'.\n";
     };
-    auto wrong_length = [](const std::string& p) {
-        return "\nERROR: input file '" + p + "' does not have the expected length of 64K.\n";
+    auto wrong_length = [](const std::string& path) {
+        return "\nERROR: input file '" + path + "' does not have the expected length of 64K.\n";
     };
-    auto invalid = [](const std::string& p) {
-        return "\nERROR: input file '" + p + "' has an invalid format.\n";
+    auto invalid = [](const std::string& path) {
+        return "\nERROR: input file '" + path + "' has an invalid format.\n";
     };
-    struct Sample {
-        std::vector<std::string> args;
-        std::string err;
+    const std::pair<std::vector<std::string>, std::string> samples[] = {
+        {{"updatesys", missing}, cannot_open(missing)},
+        {{"updaterom", missing}, cannot_open(missing)},
+        {{"formatdisk", directory}, cannot_open(directory)},
+        {{"updatereserve", "/dev/null"}, cannot_open("/dev/null")},
+        {{"updaterom", short_rom}, wrong_length(short_rom)},
+        {{"UPDATEROM", long_rom}, wrong_length(long_rom)},
+        {{"updaterom", unsigned_rom}, invalid(unsigned_rom)},
+        {{"updaterom", hidden_rom}, invalid(hidden_rom)},
+        {{"updaterom", lower_rom}, invalid(lower_rom)},
+        {{"updaterom", late_rom}, invalid(late_rom)},
     };
-    const Sample samples[] = {
-        {{"127.0.0.1", port, "updatesys", missing}, cannot_open(missing)},
-        {{"127.0.0.1", port, "updaterom", missing}, cannot_open(missing)},
-        {{"127.0.0.1", port, "formatdisk", directory}, cannot_open(directory)},
-        {{"127.0.0.1", port, "updatereserve", "/dev/null"}, cannot_open("/dev/null")},
-        {{"127.0.0.1", "0", "updatesys", missing}, cannot_open(missing)},
-        {{"127.0.0.1", port, "updaterom", short_rom}, wrong_length(short_rom)},
-        {{"127.0.0.1", port, "UPDATEROM", long_rom}, wrong_length(long_rom)},
-        {{"127.0.0.1", port, "updaterom", unsigned_rom}, invalid(unsigned_rom)},
-        {{"127.0.0.1", port, "updaterom", hidden_rom}, invalid(hidden_rom)},
-        {{"127.0.0.1", port, "updaterom", lower_rom}, invalid(lower_rom)},
-        {{"127.0.0.1", port, "updaterom", late_rom}, invalid(late_rom)},
-    };
-    for (const Sample& s : samples) {
-        auto r = e2e::run_tvflash(s.args);
-        EXPECT_EQ(r.status, 1) << s.args[3];
-        EXPECT_EQ(r.out, "") << s.args[3];
-        EXPECT_EQ(r.err, s.err) << s.args[3];
+    for (const auto& [args, err] : samples) {
+        EXPECT_TRUE(e2e::ran(e2e::run_tvflash_on(board.port(), args), 1, "", err)) << args[1];
     }
+    EXPECT_TRUE(e2e::ran(e2e::run_tvflash({"127.0.0.1", "0", "updatesys", missing}), 1, "",
+                         cannot_open(missing)));
     EXPECT_TRUE(board.received().empty());
 }

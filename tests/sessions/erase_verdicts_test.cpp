@@ -4,13 +4,12 @@
 
 #include <string>
 
+#include "e2e/texts.h"
+
 namespace {
 
-const std::string kErased = "OK.\nFlash memory has been successfully erased.\n";
-
-std::string error_text(const std::string& code) {
-    return "ERR.\nERROR: unsuccessful erase of flash memory (code " + code + ").\n";
-}
+using e2e::erase_error;
+using e2e::kErased;
 
 TEST(FindEraseVerdict, ResultReplies) {
     const struct {
@@ -20,22 +19,20 @@ TEST(FindEraseVerdict, ResultReplies) {
     } samples[] = {
         {"<ERASE_OK>", kErased, 0},
         {"<ERASE_OK> 12 blocks", kErased, 0},
-        {"<ERASE_ERROR> 17", error_text("17"), 1},
-        {"<ERASE_ERROR>", error_text("0"), 1},
-        {"<ERASE_ERROR> ", error_text("0"), 1},
-        {"<ERASE_ERROR> -5", error_text("-5"), 1},
-        {"<ERASE_ERROR> none", error_text("0"), 1},
-        {"<ERASE_ERROR>   42 sectors", error_text("42"), 1},
+        {"<ERASE_ERROR> 17", erase_error("17"), 1},
+        {"<ERASE_ERROR>", erase_error("0"), 1},
+        {"<ERASE_ERROR> ", erase_error("0"), 1},
+        {"<ERASE_ERROR> -5", erase_error("-5"), 1},
+        {"<ERASE_ERROR> none", erase_error("0"), 1},
+        {"<ERASE_ERROR>   42 sectors", erase_error("42"), 1},
         // The character after the tag is skipped whatever it is.
-        {"<ERASE_ERROR>17", error_text("7"), 1},
-        {"<ERASE_ERROR>x9", error_text("9"), 1},
-        {"<ERASE_ERROR> 99999999999", error_text("2147483647"), 1},
-        {"<NO_SYS_AREA>", "FAILED (suitable for erasure data not found inside System Area).\n", 1},
-        {"<NO_RESERVE> 3", "FAILED (reserve system not found inside flash memory).\n", 1},
-        {"<NO_FLASH_FILE_SYSTEM>", "FAILED (flash file system not found inside flash memory).\n",
-         1},
-        {"<FILE_SYSTEM_PRESENCE_ERROR>",
-         "FAILED (existing flash file system will be destroyed if this operation proceeds).\n", 1},
+        {"<ERASE_ERROR>17", erase_error("7"), 1},
+        {"<ERASE_ERROR>x9", erase_error("9"), 1},
+        {"<ERASE_ERROR> 99999999999", erase_error("2147483647"), 1},
+        {"<NO_SYS_AREA>", e2e::kNoSystemArea, 1},
+        {"<NO_RESERVE> 3", e2e::kNoReserve, 1},
+        {"<NO_FLASH_FILE_SYSTEM>", e2e::kNoFileSystem, 1},
+        {"<FILE_SYSTEM_PRESENCE_ERROR>", e2e::kFileSystemPresent, 1},
     };
     for (const auto& sample : samples) {
         const auto verdict = find_erase_verdict(sample.reply);

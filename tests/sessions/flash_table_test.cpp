@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -71,9 +72,9 @@ TEST(ParseAreaReply, FieldsAndPartialParses) {
     for (const auto& sample : samples) {
         AreaRow row = previous;
         EXPECT_EQ(parse_area_reply(sample.reply, row), sample.fields) << sample.reply;
-        EXPECT_EQ(row.start, sample.row.start) << sample.reply;
-        EXPECT_EQ(row.end, sample.row.end) << sample.reply;
-        EXPECT_EQ(row.type, sample.row.type) << sample.reply;
+        EXPECT_EQ(std::tie(row.start, row.end, row.type),
+                  std::tie(sample.row.start, sample.row.end, sample.row.type))
+            << sample.reply;
     }
 }
 
@@ -99,9 +100,7 @@ TEST(ParseAreaReply, AgreesWithScanPatternInRange) {
                         &start, &end, &type);
         AreaRow row{7, 8, 9};
         EXPECT_EQ(parse_area_reply(reply, row), fields < 0 ? 0 : fields) << reply;
-        EXPECT_EQ(row.start, start) << reply;
-        EXPECT_EQ(row.end, end) << reply;
-        EXPECT_EQ(row.type, type) << reply;
+        EXPECT_EQ(std::tie(row.start, row.end, row.type), std::tie(start, end, type)) << reply;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "e2e/upload_board.h"
 #include "wire.h"
 
 using namespace std::string_literals;
@@ -16,15 +17,22 @@ using sim::Reply;
 
 namespace {
 
+using Texts = std::vector<std::string>;
+
 constexpr PeerId kTool = 1;
 constexpr PeerId kNextRun = 2;
 
-std::vector<std::string> texts(const std::vector<Reply>& replies) {
-    std::vector<std::string> result;
+Texts texts(const std::vector<Reply>& replies) {
+    Texts result;
     for (const Reply& reply : replies) {
         result.push_back(reply.bytes);
     }
     return result;
+}
+
+// The texts of the board's answer to a datagram from sender.
+Texts answer(BoardModel& board, const std::string& datagram, Millis now, PeerId sender = kTool) {
+    return texts(board.on_datagram(sender, datagram, now));
 }
 
 std::vector<Millis> delays(const std::vector<Reply>& replies) {
@@ -35,28 +43,12 @@ std::vector<Millis> delays(const std::vector<Reply>& replies) {
     return result;
 }
 
-// The end-of-load datagram exactly as the tool frames it.
-std::string end_load(std::uint32_t checksum) {
-    std::string text = "<END_LOAD> " + std::to_string(static_cast<std::int32_t>(checksum));
-    if (text.size() % 2 == 0) {
-        text += ' ';
-    }
-    return text + '\0';
-}
+using e2e::end_load;
+using e2e::pattern_image;
 
-std::string image_of(std::size_t size, int seed = 3) {
-    std::string image;
-    for (std::size_t i = 0; i < size; ++i) {
-        image += static_cast<char>((i * 131 + static_cast<std::size_t>(seed) * 7) & 0xFF);
-    }
-    return image;
-}
-
+// A bootloader image whose header text ends at a zero after header.
 std::string rom_image(const std::string& header) {
-    std::string image = header;
-    image.resize(65536, '\xA5');
-    image[header.size()] = '\0';
-    return image;
+    return e2e::rom_image(header + '\0');
 }
 
 // Sends the blocks of an image, each expecting "<ACK>", and returns the replies to the end-of-load
@@ -64,8 +56,7 @@ std::string rom_image(const std::string& header) {
 std::vector<Reply> send_image(BoardModel& board, const std::string& image, std::uint32_t checksum,
                               Millis now = 10) {
     for (std::size_t offset = 0; offset < image.size(); offset += sim::kMaxBlockLength) {
-        std::vector<Reply> ack = board.on_datagram(kTool, image.substr(offset, 1024), now);
-        EXPECT_EQ(texts(ack), std::vector<std::string>{"<ACK>"}) << "block at " << offset;
+        EXPECT_EQ(answer(board, image.substr(offset, 1024), now), Texts{"<ACK>"}) << offset;
     }
     return board.on_datagram(kTool, end_load(checksum), now);
 }
@@ -73,12 +64,12 @@ std::vector<Reply> send_image(BoardModel& board, const std::string& image, std::
 // Announces and uploads an image with its true checksum.
 std::vector<Reply> upload(BoardModel& board, const std::string& command, const std::string& image,
                           Millis now = 0) {
-    EXPECT_EQ(texts(board.on_datagram(kTool, command, now)), std::vector<std::string>{"<OK_LOAD>"});
+    EXPECT_EQ(answer(board, command, now), Texts{"<OK_LOAD>"});
     return send_image(board, image, sim::add_to_checksum(0, 0, image), now + 10);
 }
 
-std::vector<std::string> area_types(const BoardModel& board) {
-    std::vector<std::string> types;
+Texts area_types(const BoardModel& board) {
+    Texts types;
     for (const sim::FlashArea& area : sim::flash_areas(board.layout(), board.contents())) {
         types.push_back(std::to_string(static_cast<int>(area.type)));
     }
@@ -93,8 +84,7 @@ TEST(SimBoard, VersionIsAnsweredByEveryBoardOnTheAddressEachTime) {
     BoardModel board(settings);
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::vector<Reply> replies = board.on_datagram(kTool, "<VERSION>", 0);
-        EXPECT_EQ(texts(replies),
-                  std::vector<std::string>(3, "<VERSION> Talvium 5.2 on PLN7/ZE (simulated)"));
+        EXPECT_EQ(texts(replies), Texts(3, "<VERSION> Talvium 5.2 on PLN7/ZE (simulated)"));
         EXPECT_EQ(delays(replies), (std::vector<Millis>{0, 5, 10}));
         EXPECT_EQ(replies[2].to, kTool);
     }
@@ -102,11 +92,10 @@ TEST(SimBoard, VersionIsAnsweredByEveryBoardOnTheAddressEachTime) {
 
 TEST(SimBoard, GetconfigReportsTheMapAsItStands) {
     BoardModel board(BoardSettings{});
-    std::vector<std::string> before = texts(board.on_datagram(kTool, "<GETCONFIG>", 0));
+    Texts before = answer(board, "<GETCONFIG>", 0);
     EXPECT_EQ(before, sim::flash_config_replies(board.layout(), board.contents()));
-    ASSERT_EQ(texts(board.on_datagram(kTool, "<ERASEUSER>", 0)),
-              (std::vector<std::string>{"<ERASE_START>", "<ERASE_OK>"}));
-    std::vector<std::string> after = texts(board.on_datagram(kTool, "<GETCONFIG>", 0));
+    ASSERT_EQ(answer(board, "<ERASEUSER>", 0), (Texts{"<ERASE_START>", "<ERASE_OK>"}));
+    Texts after = answer(board, "<GETCONFIG>", 0);
     EXPECT_EQ(after[8], "<FLASH_CONFIG_DATA> 0x00E00000 0x00FFFFFF 0");
     EXPECT_EQ(after.size(), before.size() - 1);
 }
@@ -116,7 +105,7 @@ TEST(SimBoard, EraseCommandsChangeTheMapOrFindNothingToErase) {
         const char* command;
         const char* first_verdict;
         const char* second_verdict;  // the same command in the next run of the tool
-        std::vector<std::string> types_after;
+        Texts types_after;
     };
     const Sample samples[] = {
         {"<ERASE>", "<ERASE_OK>", "<ERASE_OK>", {"7", "6", "0", "1", "0"}},
@@ -134,13 +123,12 @@ TEST(SimBoard, EraseCommandsChangeTheMapOrFindNothingToErase) {
     };
     for (const Sample& sample : samples) {
         BoardModel board(BoardSettings{});
-        EXPECT_EQ(texts(board.on_datagram(kTool, sample.command, 0)),
-                  (std::vector<std::string>{"<ERASE_START>", sample.first_verdict}))
+        EXPECT_EQ(answer(board, sample.command, 0), (Texts{"<ERASE_START>", sample.first_verdict}))
             << sample.command;
         EXPECT_EQ(area_types(board), sample.types_after) << sample.command;
         board.on_datagram(kNextRun, "<VERSION>", 100);
-        EXPECT_EQ(texts(board.on_datagram(kNextRun, sample.command, 100)),
-                  (std::vector<std::string>{"<ERASE_START>", sample.second_verdict}))
+        EXPECT_EQ(answer(board, sample.command, 100, kNextRun),
+                  (Texts{"<ERASE_START>", sample.second_verdict}))
             << sample.command;
     }
 }
@@ -150,17 +138,15 @@ TEST(SimBoard, RepeatedCommandIsAnsweredAgainWithoutDoingTheWorkTwice) {
     settings.erase_ms = 5000;
     BoardModel board(settings);
     std::vector<Reply> replies = board.on_datagram(kTool, "<ERASESYS>", 1000);
-    EXPECT_EQ(texts(replies), (std::vector<std::string>{"<ERASE_START>", "<ERASING> 40%",
-                                                        "<ERASING> 80%", "<ERASE_OK>"}));
+    EXPECT_EQ(texts(replies),
+              (Texts{"<ERASE_START>", "<ERASING> 40%", "<ERASING> 80%", "<ERASE_OK>"}));
     EXPECT_EQ(delays(replies), (std::vector<Millis>{0, 2000, 4000, 5000}));
     // The tool repeats the command while "<ERASE_START>" has not reached it.
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<ERASESYS>", 2000)),
-              std::vector<std::string>{"<ERASE_START>"});
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<ERASESYS>", 6000)),
-              (std::vector<std::string>{"<ERASE_START>", "<ERASE_OK>"}));
+    EXPECT_EQ(answer(board, "<ERASESYS>", 2000), Texts{"<ERASE_START>"});
+    EXPECT_EQ(answer(board, "<ERASESYS>", 6000), (Texts{"<ERASE_START>", "<ERASE_OK>"}));
     // From another sender it is a new command, and the system area is gone by now.
-    EXPECT_EQ(texts(board.on_datagram(kNextRun, "<ERASESYS>", 7000)),
-              (std::vector<std::string>{"<ERASE_START>", "<NO_SYS_AREA>"}));
+    EXPECT_EQ(answer(board, "<ERASESYS>", 7000, kNextRun),
+              (Texts{"<ERASE_START>", "<NO_SYS_AREA>"}));
 }
 
 TEST(SimBoard, UpdatingFlashComesFirstAndRepeatsWaitForTheAnswer) {
@@ -176,41 +162,39 @@ TEST(SimBoard, UpdatingFlashComesFirstAndRepeatsWaitForTheAnswer) {
     EXPECT_TRUE(board.on_datagram(kTool, "<GETCONFIG>", 1000).empty());
     EXPECT_EQ(board.on_datagram(kTool, "<GETCONFIG>", 1600).size(), 11u);
     // The probe is never kept waiting: a second version reply would count as a second board.
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<VERSION>", 1700)).size(), 1u);
+    EXPECT_EQ(answer(board, "<VERSION>", 1700).size(), 1u);
 
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<UPDATESYS>", 2000)),
-              (std::vector<std::string>{"<UPDATING_FLASH>", "<OK_LOAD>"}));
+    EXPECT_EQ(answer(board, "<UPDATESYS>", 2000), (Texts{"<UPDATING_FLASH>", "<OK_LOAD>"}));
     EXPECT_TRUE(board.on_datagram(kTool, "<UPDATESYS>", 3000).empty());
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<UPDATESYS>", 3600)),
-              std::vector<std::string>{"<OK_LOAD>"});
-    std::string image = image_of(100);
+    EXPECT_EQ(answer(board, "<UPDATESYS>", 3600), Texts{"<OK_LOAD>"});
+    std::string image = pattern_image(100);
     EXPECT_EQ(texts(send_image(board, image, sim::add_to_checksum(0, 0, image), 3700)),
-              (std::vector<std::string>{"<CHECK_OK>", "<UPDATE_OK>"}));
+              (Texts{"<CHECK_OK>", "<UPDATE_OK>"}));
 }
 
 TEST(SimBoard, UpdatesAreCheckedAndWrittenIntoTheMap) {
     BoardSettings settings;
     settings.update_ms = 4500;
     BoardModel board(settings);
-    std::string image = image_of(3000);
+    std::string image = pattern_image(3000);
     std::vector<Reply> replies = upload(board, "<UPDATESYS>", image);
-    EXPECT_EQ(texts(replies), (std::vector<std::string>{"<CHECK_OK>", "<UPDATING> 44%",
-                                                        "<UPDATING> 88%", "<UPDATE_OK>"}));
+    EXPECT_EQ(texts(replies),
+              (Texts{"<CHECK_OK>", "<UPDATING> 44%", "<UPDATING> 88%", "<UPDATE_OK>"}));
     EXPECT_EQ(delays(replies), (std::vector<Millis>{0, 2000, 4000, 4500}));
     EXPECT_EQ(board.contents().system_bytes, 3000u);
     EXPECT_EQ(sim::flash_areas(board.layout(), board.contents())[2],
               (sim::FlashArea{0x40000, 0x4FFFF, sim::AreaType::system}));
 
-    EXPECT_EQ(texts(upload(board, "<UPDATERESERVE>", image_of(70000))).back(), "<UPDATE_OK>");
+    EXPECT_EQ(texts(upload(board, "<UPDATERESERVE>", pattern_image(70000))).back(), "<UPDATE_OK>");
     EXPECT_EQ(board.contents().reserve_bytes, 70000u);
 
     board.on_datagram(kTool, "<ERASEDISK>", 0);
     ASSERT_FALSE(board.contents().file_system);
-    EXPECT_EQ(texts(upload(board, "<FORMATDISK>", image_of(5000))).back(), "<UPDATE_OK>");
+    EXPECT_EQ(texts(upload(board, "<FORMATDISK>", pattern_image(5000))).back(), "<UPDATE_OK>");
     EXPECT_TRUE(board.contents().file_system);
 
     // An empty image: no block, the end-of-load message for checksum 0.
-    std::vector<std::string> empty = texts(upload(board, "<UPDATESYS>", ""));
+    Texts empty = texts(upload(board, "<UPDATESYS>", ""));
     EXPECT_EQ(empty.front(), "<CHECK_OK>");
     EXPECT_EQ(empty.back(), "<UPDATE_OK>");
     EXPECT_EQ(board.contents().system_bytes, 0u);
@@ -219,20 +203,20 @@ TEST(SimBoard, UpdatesAreCheckedAndWrittenIntoTheMap) {
 TEST(SimBoard, ChecksumMismatchAndImagesTooLargeAreRefused) {
     BoardModel board(BoardSettings{});
     ASSERT_EQ(board.on_datagram(kTool, "<UPDATESYS>", 0).size(), 1u);
-    std::string image = image_of(2048);
+    std::string image = pattern_image(2048);
     EXPECT_EQ(texts(send_image(board, image, sim::add_to_checksum(0, 0, image) + 1)),
-              std::vector<std::string>{"<CHECK_ERROR>"});
+              Texts{"<CHECK_ERROR>"});
     EXPECT_EQ(board.contents().system_bytes, 3u * 1024 * 1024);
 
     std::string too_large(board.layout().system.size() + 1, 'x');
     EXPECT_EQ(texts(upload(board, "<UPDATESYS>", too_large)),
-              (std::vector<std::string>{"<CHECK_OK>", "<SIZE_ERROR>"}));
+              (Texts{"<CHECK_OK>", "<SIZE_ERROR>"}));
     std::string fits(board.layout().system.size(), 'x');
     EXPECT_EQ(texts(upload(board, "<UPDATESYS>", fits)).back(), "<UPDATE_OK>");
 
     std::string large_disk(4 * 1024 * 1024 + 1, 'y');
     EXPECT_EQ(texts(upload(board, "<FORMATDISK>", large_disk)),
-              (std::vector<std::string>{"<CHECK_OK>", "<SIZE_ERROR><EXPANDED> 4194304"}));
+              (Texts{"<CHECK_OK>", "<SIZE_ERROR><EXPANDED> 4194304"}));
     EXPECT_EQ(texts(upload(board, "<UPDATEROM>", std::string(65537, 'z'))).back(), "<SIZE_ERROR>");
 }
 
@@ -240,41 +224,40 @@ TEST(SimBoard, BootloaderForAnotherBoardTypeWaitsForTheOperator) {
     BoardModel board(BoardSettings{});
     std::string foreign = rom_image("KRD/4Q, Rel. B, ROM-Version: 3.1");
     EXPECT_EQ(texts(upload(board, "<UPDATEROM>", foreign)),
-              (std::vector<std::string>{"<CHECK_OK>", "<DEST_DIFFER_QUERY> PLN7/ZE|KRD/4Q"}));
+              (Texts{"<CHECK_OK>", "<DEST_DIFFER_QUERY> PLN7/ZE|KRD/4Q"}));
     // The tool's end-of-load message again: the question did not reach it.
-    EXPECT_EQ(texts(board.on_datagram(kTool, end_load(sim::add_to_checksum(0, 0, foreign)), 50)),
-              std::vector<std::string>{"<DEST_DIFFER_QUERY> PLN7/ZE|KRD/4Q"});
+    EXPECT_EQ(answer(board, e2e::end_load_for(foreign), 50),
+              Texts{"<DEST_DIFFER_QUERY> PLN7/ZE|KRD/4Q"});
     EXPECT_TRUE(board.on_datagram(kTool, "<BREAK>", 60).empty());
     // The board takes commands again.
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<VERSION>", 70)).size(), 1u);
+    EXPECT_EQ(answer(board, "<VERSION>", 70).size(), 1u);
 
     // After a Yes the same bootloader is still foreign to the hardware.
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(texts(upload(board, "<UPDATEROM>", foreign, 100)).back(),
                   "<DEST_DIFFER_QUERY> PLN7/ZE|KRD/4Q");
-        EXPECT_EQ(texts(board.on_datagram(kTool, "<CONTINUE>\0"s, 200)),
-                  std::vector<std::string>{"<UPDATE_OK>"});
+        EXPECT_EQ(answer(board, "<CONTINUE>\0"s, 200), Texts{"<UPDATE_OK>"});
         EXPECT_TRUE(board.on_datagram(kTool, "<CONTINUE>\0"s, 210).empty());
     }
 
     // A bootloader for the hardware needs no question, and neither does one that names no type.
     EXPECT_EQ(texts(upload(board, "<UPDATEROM>", rom_image("PLN7/ZE, Rel. A, ROM-Version:"))),
-              (std::vector<std::string>{"<CHECK_OK>", "<UPDATE_OK>"}));
+              (Texts{"<CHECK_OK>", "<UPDATE_OK>"}));
     EXPECT_EQ(texts(upload(board, "<UPDATEROM>", rom_image("BOOT"))).back(), "<UPDATE_OK>");
 
     BoardSettings settings;
     settings.board_type = "PGR/ZE";
     BoardModel other(settings);
     EXPECT_EQ(texts(upload(other, "<UPDATEROM>", rom_image("PLN7/ZE, Rel. A, ROM-Version:"))),
-              (std::vector<std::string>{"<CHECK_OK>", "<DEST_DIFFER_QUERY> PGR/ZE|PLN7/ZE"}));
+              (Texts{"<CHECK_OK>", "<DEST_DIFFER_QUERY> PGR/ZE|PLN7/ZE"}));
 }
 
 TEST(SimBoard, AnotherSenderAbandonsAnUploadAndSilenceAnswersNothing) {
     BoardModel board(BoardSettings{});
     board.on_datagram(kTool, "<UPDATESYS>", 0);
-    board.on_datagram(kTool, image_of(1024), 10);
+    board.on_datagram(kTool, pattern_image(1024), 10);
     // A tool run that died mid-upload; the next run's probe is answered, not taken for a block.
-    EXPECT_EQ(texts(board.on_datagram(kNextRun, "<VERSION>", 5000)).size(), 1u);
+    EXPECT_EQ(answer(board, "<VERSION>", 5000, kNextRun).size(), 1u);
     EXPECT_EQ(board.contents().system_bytes, 3u * 1024 * 1024);
 
     BoardSettings settings;
@@ -291,25 +274,24 @@ TEST(SimBoard, RefusedBlocksAreNotCountedAndTheirResendIs) {
     settings.nack_rate = 0.3;
     settings.seed = 42;
     BoardModel board(settings);
-    std::string image = image_of(64 * 1024 + 100);
+    std::string image = pattern_image(64 * 1024 + 100);
     board.on_datagram(kTool, "<UPDATESYS>", 0);
     int refusals = 0;
     auto send_until_taken = [&](const std::string& datagram) {
         for (int attempt = 0; attempt < 50; ++attempt) {
-            std::vector<std::string> replies = texts(board.on_datagram(kTool, datagram, 10));
+            Texts replies = answer(board, datagram, 10);
             if (replies.front() != "<NACK>") {
                 return replies;
             }
             EXPECT_EQ(replies.size(), 1u);
             ++refusals;
         }
-        return std::vector<std::string>{};
+        return Texts{};
     };
     for (std::size_t offset = 0; offset < image.size(); offset += 1024) {
-        EXPECT_EQ(send_until_taken(image.substr(offset, 1024)), std::vector<std::string>{"<ACK>"});
+        EXPECT_EQ(send_until_taken(image.substr(offset, 1024)), Texts{"<ACK>"});
     }
-    EXPECT_EQ(send_until_taken(end_load(sim::add_to_checksum(0, 0, image))),
-              (std::vector<std::string>{"<CHECK_OK>", "<UPDATE_OK>"}));
+    EXPECT_EQ(send_until_taken(e2e::end_load_for(image)), (Texts{"<CHECK_OK>", "<UPDATE_OK>"}));
     EXPECT_EQ(board.contents().system_bytes, image.size());
     EXPECT_GT(refusals, 5);
     EXPECT_LT(refusals, 60);
@@ -320,14 +302,12 @@ TEST(SimBoard, LossyBoardAsksForRepeatsOnlyAfterALossAndRepeatsVerdicts) {
     settings.lossy = true;
     BoardModel board(settings);
     std::vector<Reply> erase = board.on_datagram(kTool, "<ERASESYS>", 0);
-    EXPECT_EQ(texts(erase), (std::vector<std::string>{"<ERASE_START>", "<ERASE_OK>", "<ERASE_OK>",
-                                                      "<ERASE_OK>"}));
+    EXPECT_EQ(texts(erase), (Texts{"<ERASE_START>", "<ERASE_OK>", "<ERASE_OK>", "<ERASE_OK>"}));
     EXPECT_EQ(delays(erase), (std::vector<Millis>{0, 0, 100, 200}));
 
     board.on_datagram(kTool, "<UPDATESYS>", 1000);
-    std::string image = image_of(3000);
-    EXPECT_EQ(texts(board.on_datagram(kTool, image.substr(0, 1024), 1010)),
-              std::vector<std::string>{"<ACK>"});
+    std::string image = pattern_image(3000);
+    EXPECT_EQ(answer(board, image.substr(0, 1024), 1010), Texts{"<ACK>"});
     EXPECT_FALSE(board.next_timer());  // a slow tool is no reason for a repeat
 
     // The acknowledgement of the second block is lost: the tool sends that block again when asked.
@@ -335,19 +315,16 @@ TEST(SimBoard, LossyBoardAsksForRepeatsOnlyAfterALossAndRepeatsVerdicts) {
     board.on_reply_lost(ack.front());
     EXPECT_EQ(board.next_timer(), 1020 + sim::kNackAfterSilence);
     EXPECT_TRUE(board.on_timer(1200).empty());
-    EXPECT_EQ(texts(board.on_timer(1320)), std::vector<std::string>{"<NACK>"});
+    EXPECT_EQ(texts(board.on_timer(1320)), Texts{"<NACK>"});
     EXPECT_FALSE(board.next_timer());
-    EXPECT_EQ(texts(board.on_datagram(kTool, image.substr(1024, 1024), 1321)),
-              std::vector<std::string>{"<ACK>"});
+    EXPECT_EQ(answer(board, image.substr(1024, 1024), 1321), Texts{"<ACK>"});
 
     // The third block is lost on its way: its resend is the block itself.
     board.on_datagram_lost(kTool);
-    EXPECT_EQ(texts(board.on_timer(1700)), std::vector<std::string>{"<NACK>"});
-    EXPECT_EQ(texts(board.on_datagram(kTool, image.substr(2048), 1701)),
-              std::vector<std::string>{"<ACK>"});
-    EXPECT_EQ(
-        texts(board.on_datagram(kTool, end_load(sim::add_to_checksum(0, 0, image)), 1702)),
-        (std::vector<std::string>{"<CHECK_OK>", "<UPDATE_OK>", "<UPDATE_OK>", "<UPDATE_OK>"}));
+    EXPECT_EQ(texts(board.on_timer(1700)), Texts{"<NACK>"});
+    EXPECT_EQ(answer(board, image.substr(2048), 1701), Texts{"<ACK>"});
+    EXPECT_EQ(answer(board, e2e::end_load_for(image), 1702),
+              (Texts{"<CHECK_OK>", "<UPDATE_OK>", "<UPDATE_OK>", "<UPDATE_OK>"}));
     EXPECT_EQ(board.contents().system_bytes, 3000u);
 }
 
@@ -366,8 +343,7 @@ TEST(SimBoard, LossyBoardGivesUpAskingAfterAFewRepeats) {
     }
     EXPECT_EQ(nacks, sim::kMaxNacksInRow);
     // The lost "<OK_LOAD>" is sent again when the tool repeats its command.
-    EXPECT_EQ(texts(board.on_datagram(kTool, "<UPDATESYS>", 60000)),
-              std::vector<std::string>{"<OK_LOAD>"});
+    EXPECT_EQ(answer(board, "<UPDATESYS>", 60000), Texts{"<OK_LOAD>"});
 }
 
 namespace {
@@ -425,7 +401,7 @@ std::string lossy_upload(BoardModel& board, const std::string& image, double los
     // Waits for a reply that is not "<NACK>" nor ignored, answering "<NACK>" with a resend;
     // "" when the tool would time out or the board keeps refusing.
     auto await_reply = [&](const std::string& datagram, bool resend_each_second,
-                           const std::vector<std::string>& ignored) -> std::string {
+                           const Texts& ignored) -> std::string {
         for (int replies = 0; replies < 100; ++replies) {
             std::optional<std::string> reply = receive(resend_each_second ? &datagram : nullptr);
             if (!reply) {
@@ -452,7 +428,7 @@ std::string lossy_upload(BoardModel& board, const std::string& image, double los
             return "";
         }
     }
-    std::string end = end_load(sim::add_to_checksum(0, 0, image));
+    std::string end = e2e::end_load_for(image);
     send(end);
     return await_reply(end, false, {"<CHECK_OK>"});
 }
@@ -460,7 +436,7 @@ std::string lossy_upload(BoardModel& board, const std::string& image, double los
 }  // namespace
 
 TEST(SimBoard, WholeUploadsSurviveFivePercentLossEachWay) {
-    std::string image = image_of(200 * 1024 + 77);
+    std::string image = pattern_image(200 * 1024 + 77);
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
         BoardSettings settings;
         settings.lossy = true;

@@ -2,54 +2,40 @@
 // a plain UDP socket, and end it with a signal.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "e2e/process.h"
+
 namespace simtest {
 
 // Runs tvflash-sim with args and "--port 0"; the constructor returns once it listens. The
-// destructor ends a simulator that is still running.
+// simulator is killed when it is still running at the end.
 class SimProcess {
   public:
     explicit SimProcess(const std::vector<std::string>& args);
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
 
     // The listening line as printed, and the port it names (0 when none came).
     const std::string& listening_line() const { return listening_line_; }
     std::uint16_t port() const { return port_; }
     std::string port_text() const { return std::to_string(port_); }
 
-    // Sends the signal and waits for the end; returns the exit status, -1 when the simulator did
-    // not exit by itself within a few seconds.
-    int stop(int signal_number);
-
-    // What the simulator wrote to standard error so far.
-    std::string error_output() const;
+    // Sends the signal and waits for the end; the status is -1 when the simulator did not exit by
+    // itself within a few seconds. The run's err is its log.
+    e2e::RunResult stop(int signal_number);
 
   private:
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
-    std::string err_path_;
+    e2e::ChildProcess child_;
     std::string listening_line_;
     std::uint16_t port_ = 0;
 };
 
-// Runs tvflash-sim with args to its end (it is killed after timeout); for command lines that it
-// refuses or answers at once.
-struct SimRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-SimRun run_sim_briefly(const std::vector<std::string>& args,
-                       std::chrono::seconds timeout = std::chrono::seconds(10));
+// Runs tvflash-sim with args to its end (it is killed after ten seconds); for command lines that
+// it refuses or answers at once.
+e2e::RunResult run_sim_briefly(const std::vector<std::string>& args);
 
 // A UDP socket on 127.0.0.1 talking to one port there.
 class UdpClient {

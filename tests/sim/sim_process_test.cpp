@@ -36,8 +36,9 @@ TEST(SimProcess, AnswersEachSenderOnAFreePortAndEndsCleanlyOnASignal) {
                   (std::vector<std::string>{"<ERASE_START>", "<ERASE_OK>"}));
         EXPECT_FALSE(probe.receive(0ms));
 
-        EXPECT_EQ(sim.stop(signal_number), 0);
-        std::string log = sim.error_output();
+        const e2e::RunResult end = sim.stop(signal_number);
+        EXPECT_EQ(end.status, 0);
+        const std::string& log = end.err;
         EXPECT_TRUE(std::regex_search(log, std::regex(" in +127\\.0\\.0\\.1:\\d+ +<VERSION>\n")))
             << log;
         EXPECT_TRUE(std::regex_search(log, std::regex(" out +127\\.0\\.0\\.1:\\d+ +<ERASE_OK>\n")))
@@ -47,20 +48,14 @@ TEST(SimProcess, AnswersEachSenderOnAFreePortAndEndsCleanlyOnASignal) {
 }
 
 TEST(SimProcess, BadCommandLinesEndWithStatusTwo) {
-    simtest::SimRun bad = simtest::run_sim_briefly({"--loss-in", "2"});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err,
-              "tvflash-sim: bad value '2' for --loss-in: expected a rate from 0 to 1\n"
-              "Try 'tvflash-sim --help' for the options.\n");
+    const std::string try_help = "Try 'tvflash-sim --help' for the options.\n";
+    EXPECT_TRUE(e2e::ran(
+        simtest::run_sim_briefly({"--loss-in", "2"}), 2, "",
+        "tvflash-sim: bad value '2' for --loss-in: expected a rate from 0 to 1\n" + try_help));
+    EXPECT_TRUE(e2e::ran(simtest::run_sim_briefly({"--port", "4000", "--lossy"}), 2, "",
+                         "tvflash-sim: unknown option '--lossy'\n" + try_help));
 
-    simtest::SimRun unknown = simtest::run_sim_briefly({"--port", "4000", "--lossy"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err,
-              "tvflash-sim: unknown option '--lossy'\n"
-              "Try 'tvflash-sim --help' for the options.\n");
-
-    simtest::SimRun help = simtest::run_sim_briefly({"--help"});
+    e2e::RunResult help = simtest::run_sim_briefly({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.substr(0, 29), "Usage: tvflash-sim [options]\n");
     for (const char* knob : {"--loss-in", "--loss-out", "--nack-rate", "--boards", "--slow-erase",
@@ -72,11 +67,10 @@ TEST(SimProcess, BadCommandLinesEndWithStatusTwo) {
 TEST(SimProcess, APortInUseIsReportedWithStatusOne) {
     SimProcess first({});
     ASSERT_NE(first.port(), 0);
-    simtest::SimRun second = simtest::run_sim_briefly({"--port", first.port_text()});
+    e2e::RunResult second = simtest::run_sim_briefly({"--port", first.port_text()});
     EXPECT_EQ(second.status, 1);
-    EXPECT_EQ(
-        second.err.rfind("tvflash-sim: cannot listen on 127.0.0.1:" + first.port_text() + ": ", 0),
-        0u)
+    EXPECT_TRUE(second.err.starts_with(
+        "tvflash-sim: cannot listen on 127.0.0.1:" + first.port_text() + ": "))
         << second.err;
-    EXPECT_EQ(first.stop(SIGTERM), 0);
+    EXPECT_EQ(first.stop(SIGTERM).status, 0);
 }

@@ -4,19 +4,12 @@
 
 #include <string>
 
+#include "e2e/upload_board.h"
+
 using namespace std::string_literals;
 
 TEST(SimWire, ChecksumOfWorkedSamples) {
-    const std::pair<std::string, std::uint32_t> samples[] = {
-        {"", 0},
-        {"\x01", 0x01000000},
-        {"abc", 0x61626300},
-        {"\x01\x02\x03\x04\x05", 0x06020304},
-        {"\xFF\xFF\xFF\xFF", 0xFFFFFFFF},
-        {"\x80\x00\x00\x00"s, 0x80000000},
-        {"\xFF\xFF\xFF\xFF\x00\x00\x00\x01"s, 0},  // the sum wraps modulo 2^32
-    };
-    for (const auto& [bytes, sum] : samples) {
+    for (const auto& [bytes, sum] : e2e::kChecksumSamples) {
         EXPECT_EQ(sim::add_to_checksum(0, 0, bytes), sum) << sim::printable_datagram(bytes);
     }
 }
@@ -37,12 +30,10 @@ TEST(SimWire, ChecksumInPiecesOfAnySizeEqualsTheWhole) {
 }
 
 TEST(SimWire, EndOfLoadMessages) {
+    for (const auto& [checksum, datagram] : e2e::kEndLoadSamples) {
+        EXPECT_EQ(sim::parse_end_load(datagram), checksum) << sim::printable_datagram(datagram);
+    }
     const std::pair<std::string, std::optional<std::uint32_t>> samples[] = {
-        {"<END_LOAD> 0 \0"s, 0},
-        {"<END_LOAD> 16777216\0"s, 16777216},
-        {"<END_LOAD> -1\0"s, 0xFFFFFFFF},
-        {"<END_LOAD> 100795140 \0"s, 100795140},
-        {"<END_LOAD> -2147483648 \0"s, 0x80000000},
         {"<END_LOAD> 4294967295\0"s, 0xFFFFFFFF},
         {"<END_LOAD> 0\0"s, std::nullopt},  // odd length
         {"<END_LOAD> 0 "s, std::nullopt},   // no terminating zero
