@@ -40,8 +40,12 @@ TEST(SimWithTool, UpdateShowsInTheMapAndEraseTakesItAway) {
     EXPECT_EQ(before.status, 0);
     EXPECT_NE(before.out.find(old_row), std::string::npos) << before.out;
 
+    // A second spent waiting for one acknowledgement on a loaded machine shows as a "*"; apart from
+    // those the output is exact.
+    e2e::RunResult update = e2e::run_tvflash_on(sim.port(), {"updatesys", path});
+    std::erase(update.out, '*');
     EXPECT_TRUE(
-        e2e::ran(e2e::run_tvflash_on(sim.port(), {"updatesys", path}), 0,
+        e2e::ran(update, 0,
                  e2e::upload_output(sim.port(), path, image.size(), std::string(1024, '.')) +
                      e2e::kUpdateSucceeded));
 
