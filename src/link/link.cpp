@@ -146,6 +146,7 @@ void receive_message(char* buffer, std::size_t length) {
     // Every wait starts with a full allowance, whatever a late count of the last one left behind.
     watchdog_state.silent_seconds = 0;
     watchdog_state.waiting = true;
+    wake_watchdog();
     for (int failures = 0;;) {
         std::size_t received = 0;
         bool ok = platform::receive_datagram(current_socket(), buffer, length, received);
@@ -198,6 +199,7 @@ bool claim_shutdown() {
 void finish_shutdown(int status) {
     watchdog_state.quiet = true;
     watchdog_state.running = false;
+    wake_watchdog();
     while (watchdog_state.thread_id != 0) {
         platform::sleep_ms(1);
     }

@@ -87,12 +87,22 @@ void start_watchdog() {
     std::thread(watchdog_thread, &watchdog_state).detach();
 }
 
+void wake_watchdog() {
+    watchdog_state.wakeups.fetch_add(1);
+    watchdog_state.wakeups.notify_one();
+}
+
 void watchdog_thread(WatchdogState* state) {
     is_watchdog = true;
     while (state->running) {
+        // Between waits the thread sleeps until woken, so an idle run (the probe's listening
+        // window, the operator's answer to a question) costs no processor time.
+        std::uint32_t seen = state->wakeups.load();
         bool timing = state->waiting && state->silent_seconds < kReplyTimeoutSeconds;
         if (!timing) {
-            platform::sleep_ms(kPollMs);
+            if (state->running) {
+                state->wakeups.wait(seen);
+            }
             continue;
         }
         if (time_one_second(*state)) {

@@ -22,6 +22,7 @@ struct WatchdogState {
     std::atomic<std::uint32_t> last_progress_tick{0};  // 0: not yet set in this wait
     std::atomic<bool> uploading{false};                // never repeat while set
     std::atomic<bool> cyclic{false};                   // pause 4 s between timeout lines and exit
+    std::atomic<std::uint32_t> wakeups{0};             // bumped when a wait begins or the run stops
 };
 
 extern WatchdogState watchdog_state;
@@ -34,6 +35,9 @@ void start_watchdog();
 
 // The thread routine. Returns when running is found clear; at a timeout it ends the process.
 void watchdog_thread(WatchdogState* state);
+
+// Wakes the idle watchdog: a wait has begun or the run is stopping.
+void wake_watchdog();
 
 // True on the watchdog thread.
 bool on_watchdog_thread();
