@@ -3,20 +3,27 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace {
+
+void print_to(std::FILE* stream, const char* format, std::va_list args) {
+    std::vfprintf(stream, format, args);
+    std::fflush(stream);
+}
+
+}  // namespace
+
 void print_out(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    print_to(stdout, format, args);
     va_end(args);
-    std::fflush(stdout);
 }
 
 void print_err(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    print_to(stderr, format, args);
     va_end(args);
-    std::fflush(stderr);
 }
 
 std::string escape_board_text(std::string_view text) {

@@ -45,15 +45,6 @@ void stand_aside_if_shutting_down() {
     }
 }
 
-// Makes the received datagram a zero-terminated text of at most capacity - 1 characters; nothing
-// of an earlier, longer datagram remains behind it.
-void terminate_reply(char* buffer, std::size_t capacity, std::size_t received) {
-    for (std::size_t i = received; i < capacity; ++i) {
-        buffer[i] = '\0';
-    }
-    buffer[capacity - 1] = '\0';
-}
-
 // Closes the socket and connects a fresh one after pause_ms, with the watchdog's repeat held back
 // meanwhile.
 void replace_socket(unsigned pause_ms) {
@@ -77,6 +68,13 @@ void end_wait() {
 }
 
 }  // namespace
+
+void terminate_reply(char* buffer, std::size_t capacity, std::size_t received) {
+    for (std::size_t i = received; i < capacity; ++i) {
+        buffer[i] = '\0';
+    }
+    buffer[capacity - 1] = '\0';
+}
 
 void start_link(const char* host, std::uint16_t port, bool cyclic) {
     if (int error = platform::net_startup(); error != 0) {

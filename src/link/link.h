@@ -48,6 +48,10 @@ void send_message(const void* buffer, std::int32_t length);
 // ends the run at the tenth failure in one call.
 void receive_message(char* buffer, std::size_t length);
 
+// Makes a received datagram of received bytes a zero-terminated text of at most capacity - 1
+// characters; nothing of an earlier, longer datagram remains behind it.
+void terminate_reply(char* buffer, std::size_t capacity, std::size_t received);
+
 // The watchdog's repeat of the last recorded message, unless one is held back or none is recorded.
 void repeat_last_message();
 

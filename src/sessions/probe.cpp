@@ -34,8 +34,7 @@ int count_further_boards(CommandCode code, bool& ok_printed) {
         if (result == platform::PollResult::failed) {
             received = 0;
         }
-        std::memset(message_buffers.reply + received, 0, kMessageBufferSize - received);
-        message_buffers.reply[kMessageBufferSize - 1] = '\0';
+        terminate_reply(message_buffers.reply, kMessageBufferSize, received);
         if (handle_version_reply(message_buffers.reply, kMessageBufferSize, code, ok_printed)) {
             ++boards;
         }
