@@ -5,15 +5,25 @@ PRESET ?= dev
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench install package \
-	format clean
+WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
+
+.PHONY: all deps windows-deps build test test-quick test-sanitize tsan asan release demo bench \
+	install package windows test-windows package-windows apt-install format clean
 
 all: build
 
 # Installs the build tools and GoogleTest when any of them is missing.
 deps:
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(APT_PACKAGES)"
+
+# The cross compiler for Windows, Wine to run its programs, and a virtual display with xdotool for
+# the message boxes.
+windows-deps: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(WINDOWS_APT_PACKAGES)"
+
+apt-install:
 	@missing=""; \
-	for p in $(APT_PACKAGES); do \
+	for p in $(PACKAGES); do \
 	    dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -52,6 +62,20 @@ install: release
 # The Debian package, left in build/release.
 package: release
 	cd build/release && cpack -G DEB
+
+# tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe.
+windows: windows-deps
+	cmake --preset windows
+	cmake --build --preset windows
+
+# The Windows build's unit tests under Wine, then the whole end-to-end suite against tvflash.exe.
+test-windows: windows
+	$(MAKE) build PRESET=dev
+	bash scripts/test_windows.sh
+
+# The Windows zip: tvflash.exe, the README and the manual page as text, left in build/windows.
+package-windows: windows
+	cd build/windows && cpack -G ZIP
 
 tsan: deps
 	cmake --preset tsan

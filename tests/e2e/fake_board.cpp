@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "e2e/tool.h"
+
 namespace e2e {
 namespace {
 
@@ -138,7 +140,12 @@ FakeBoard::Script answering_in_turn(const std::string& datagram,
 
 RunResult run_tvflash(const std::vector<std::string>& args, const std::string& stdin_text,
                       std::chrono::seconds timeout) {
-    return run_process(TVFLASH_BINARY, args, stdin_text, timeout);
+    ToolCommand tool = tool_command(args);
+    RunResult run = run_process(tool.program, tool.args, stdin_text, timeout);
+    if (windows_build()) {
+        undo_windows_differences(run);
+    }
+    return run;
 }
 
 RunResult run_tvflash_on(std::uint16_t port, const std::vector<std::string>& command_args,

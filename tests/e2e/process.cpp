@@ -65,7 +65,8 @@ ChildProcess::ChildProcess(const std::string& binary, const std::vector<std::str
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    int spawned = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
+    // A program named without a folder, such as wine, is looked up in PATH.
+    int spawned = posix_spawnp(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     out_fd_ = out_pipe[0];
@@ -105,6 +106,12 @@ void ChildProcess::read_output(Clock::time_point deadline, bool stop_at_line_end
         }
         out_.append(chunk, static_cast<std::size_t>(n));
     }
+}
+
+bool ChildProcess::has_ended() const {
+    siginfo_t info{};
+    waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    return info.si_pid != 0;
 }
 
 RunResult ChildProcess::finish(std::chrono::milliseconds timeout, int signal_number) {

@@ -34,6 +34,9 @@ class ChildProcess {
     // it read so far.
     const std::string& read_line(std::chrono::milliseconds timeout);
 
+    // True once the child has ended; it is still reaped by finish.
+    bool has_ended() const;
+
     // Sends signal_number (none when 0), reads the rest of the output and waits for the end; a
     // child that has not ended within timeout is killed.
     RunResult finish(std::chrono::milliseconds timeout, int signal_number = 0);

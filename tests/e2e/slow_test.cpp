@@ -7,6 +7,7 @@
 
 #include "e2e/fake_board.h"
 #include "e2e/texts.h"
+#include "e2e/tool.h"
 #include "e2e/upload_board.h"
 
 using namespace std::chrono_literals;
@@ -50,8 +51,10 @@ TEST(WatchdogEndToEnd, NothingListeningEndsAfterTenFailedReceives) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "FAILED (connection reset by remote host).\n");
     EXPECT_TRUE(r.out.starts_with(e2e::connecting_line(port))) << r.out;
-    // Each failure waits for the next repeat of the probe, about a second apart.
-    EXPECT_GE(r.seconds, 7.0);
+    // Each failure waits for the next repeat of the probe, about a second apart. Under Wine the
+    // blocked receive does not see the refusal; the watchdog's second repeat does, and ends the
+    // run with the same line after about two seconds.
+    EXPECT_GE(r.seconds, e2e::windows_build() ? 1.0 : 7.0);
     EXPECT_LE(r.seconds, 15.0);
 }
 

@@ -9,6 +9,7 @@
 
 #include "e2e/fake_board.h"
 #include "e2e/texts.h"
+#include "e2e/tool.h"
 #include "e2e/upload_board.h"
 
 using namespace std::chrono_literals;
@@ -130,6 +131,9 @@ TEST(UploadEndToEnd, CompletionVerdictsThatEndTheRun) {
 }
 
 TEST(UploadEndToEnd, BootloaderQuestionAnsweredOnTheConsole) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << e2e::kAsksInMessageBoxes;
+    }
     e2e::ImageFolder folder;
     const std::string image = e2e::rom_image();
     const std::string path = folder.write("eboot.hex", image);
@@ -164,6 +168,9 @@ TEST(UploadEndToEnd, BootloaderQuestionAnsweredOnTheConsole) {
 }
 
 TEST(UploadEndToEnd, NackResendsTheEndLoadBeforeTheQuestionAndContinueAfterIt) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << e2e::kAsksInMessageBoxes;
+    }
     e2e::ImageFolder folder;
     const std::string image = e2e::pattern_image(1030);
     const std::string path = folder.write("sys.bin", image);

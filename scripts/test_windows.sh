@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Tests the Windows build on this machine: the unit tests built for Windows run under Wine, then
+# the end-to-end suite (built natively) runs against `wine build/windows/tvflash.exe`, the message
+# boxes operated with xdotool on a virtual X display. Both builds must exist (`make test-windows`
+# builds them). Everything this script starts, it stops.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export WINEDEBUG=-all
+display_file=$(mktemp)
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -f "$display_file"
+}
+trap cleanup EXIT
+
+# A virtual display on the first free number, for the message boxes.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.1
+done
+export DISPLAY=":$(head -n 1 "$display_file")"
+
+# One Wine server for the whole run (each program would otherwise start its own); the first run
+# on a machine also makes the Wine prefix.
+wineserver -k 2>/dev/null || true
+wineserver -p
+wineboot -i >/dev/null 2>&1 || true
+
+ctest --preset windows
+ctest --preset windows-e2e
