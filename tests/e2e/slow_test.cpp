@@ -40,7 +40,7 @@ TEST(WatchdogEndToEnd, LateReplyInTheNineteenthSecondStillCounts) {
     turns.push_back({"<VERSION> Talvium late"});
     e2e::FakeBoard board(e2e::answering_in_turn("<VERSION>", turns));
     auto r = e2e::run_tvflash_on(board.port(), {"version"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("OK.\nTalvium late\n"), std::string::npos);
     EXPECT_EQ(r.out.find("timeout"), std::string::npos);
 }
