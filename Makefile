@@ -2,7 +2,9 @@
 # they install what is missing with apt-get, build, and run the demo or every test.
 
 PRESET ?= dev
-APT_PACKAGES := cmake ninja-build g++ libgtest-dev
+# tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND below answers wireshark-common's
+# question about capture rights with its default.
+APT_PACKAGES := cmake ninja-build g++ libgtest-dev tshark tcpdump
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench install package \
