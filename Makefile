@@ -2,8 +2,8 @@
 # they install what is missing with apt-get, build, and run the demo or every test.
 
 PRESET ?= dev
-# tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND below answers wireshark-common's
-# question about capture rights with its default.
+# tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND (kept through sudo) answers
+# wireshark-common's question about capture rights with its default, so nothing waits for input.
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev tshark tcpdump
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -21,7 +21,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	    echo "Installing:$$missing"; \
 	    $(SUDO) apt-get update && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
 	fi
 
 build: deps
