@@ -2,7 +2,9 @@
 # they install what is missing with apt-get, build, and run the demo or every test.
 
 PRESET ?= dev
-APT_PACKAGES := cmake ninja-build g++ libgtest-dev
+# tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND (kept through sudo) answers
+# wireshark-common's question about capture rights with its default, so nothing waits for input.
+APT_PACKAGES := cmake ninja-build g++ libgtest-dev tshark tcpdump
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
@@ -29,7 +31,7 @@ apt-install:
 	if [ -n "$$missing" ]; then \
 	    echo "Installing:$$missing"; \
 	    $(SUDO) apt-get update && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
 	fi
 
 build: deps

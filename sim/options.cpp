@@ -158,6 +158,15 @@ const std::vector<OptionRule>& option_rules() {
              return "";
          },
          nullptr},
+        {"--pcap", true,
+         [](const std::string& text, SimOptions& options) -> std::string {
+             if (text.empty()) {
+                 return "a file name";
+             }
+             options.pcap_path = text;
+             return "";
+         },
+         nullptr},
         {"--updating-flash", false, nullptr, &SimOptions::updating_flash},
         {"--silent", false, nullptr, &SimOptions::silent},
         {"--verbose", false, nullptr, &SimOptions::verbose},
@@ -246,6 +255,8 @@ std::string usage_text() {
            "  --seed N               seed of the random choices of the rates (default 1)\n"
            "Other:\n"
            "  --verbose              log every datagram in and out on standard error\n"
+           "  --pcap FILE            write every datagram in and out to FILE as a pcap\n"
+           "                         capture (IPv4/UDP, readable by Wireshark and tshark)\n"
            "  --help                 show this text\n"
            "\n"
            "Options take their value as the next argument or after '='. When it is ready,\n"

@@ -26,6 +26,7 @@ struct SimOptions {
     bool silent = false;
     std::uint32_t seed = 1;
     bool verbose = false;
+    std::string pcap_path;  // empty: no capture file
     bool help = false;
 };
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "board_model.h"
+#include "pcap.h"
 #include "server.h"
 #include "wire.h"
 
@@ -47,6 +48,10 @@ sockaddr_in peer_address(PeerId peer) {
     return address;
 }
 
+Endpoint peer_endpoint(PeerId peer) {
+    return {static_cast<std::uint32_t>(peer >> 16), static_cast<std::uint16_t>(peer & 0xFFFF)};
+}
+
 std::string peer_text(PeerId peer) {
     auto host = static_cast<std::uint32_t>(peer >> 16);
     return std::to_string(host >> 24) + "." + std::to_string(host >> 16 & 0xFF) + "." +
@@ -63,8 +68,9 @@ struct Outgoing {
 
 class Server {
   public:
-    Server(const SimOptions& options, int socket_fd, int stop_fd)
+    Server(const SimOptions& options, int socket_fd, int stop_fd, PcapWriter* capture)
         : options_(options),
+          capture_(capture),
           socket_fd_(socket_fd),
           stop_fd_(stop_fd),
           model_(board_settings(options)),
@@ -128,6 +134,10 @@ class Server {
         Millis now = clock();
         PeerId peer = peer_id(from);
         std::string_view datagram(buffer.data(), static_cast<std::size_t>(n));
+        // A datagram dropped below still came in on the wire, as a capture there would show.
+        if (capture_ != nullptr) {
+            capture_->received(peer_endpoint(peer), datagram);
+        }
         if (inbound_losses_.happens(options_.loss_in)) {
             log(now, "drop-in", peer, datagram);
             model_.on_datagram_lost(peer);
@@ -167,6 +177,8 @@ class Server {
                    reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
             std::fprintf(stderr, "tvflash-sim: sendto %s: %s\n", peer_text(reply.to).c_str(),
                          std::strerror(errno));
+        } else if (capture_ != nullptr) {
+            capture_->sent(peer_endpoint(reply.to), reply.bytes);
         }
     }
 
@@ -179,6 +191,7 @@ class Server {
     }
 
     const SimOptions& options_;
+    PcapWriter* capture_;
     int socket_fd_;
     int stop_fd_;
     BoardModel model_;
@@ -251,10 +264,23 @@ int run_server(const SimOptions& options) {
     if (socket_fd < 0) {
         return 1;
     }
+    std::unique_ptr<PcapWriter> capture;
+    if (!options.pcap_path.empty()) {
+        std::uint32_t host = 0;
+        parse_ipv4(options.bind_address, host);
+        std::string error;
+        capture = PcapWriter::create(options.pcap_path, {host, port}, error);
+        if (capture == nullptr) {
+            std::fprintf(stderr, "tvflash-sim: cannot write capture file %s: %s\n",
+                         options.pcap_path.c_str(), error.c_str());
+            close(socket_fd);
+            return 1;
+        }
+    }
     std::printf("tvflash-sim listening on %s:%u\n", options.bind_address.c_str(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);
-    Server server(options, socket_fd, pipe_fds[0]);
+    Server server(options, socket_fd, pipe_fds[0], capture.get());
     server.serve();
     close(socket_fd);
     if (options.verbose) {

@@ -39,6 +39,9 @@ for page in tvflash.1; do
     [ -s "$prefix/share/man/man1/$page" ] || fail "manual page $page was not installed"
 done
 
+[ -s "$prefix/share/tvflash/wireshark/tvflash.lua" ] || fail "the Wireshark dissector was not installed"
+[ -s "$prefix/share/doc/tvflash/protocol.md" ] || fail "docs/protocol.md was not installed"
+
 if [ "$with_sim" = --with-sim ]; then
     sim="$prefix/bin/tvflash-sim"
     [ -s "$prefix/share/man/man1/tvflash-sim.1" ] || fail "manual page tvflash-sim.1 was not installed"

@@ -34,6 +34,7 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
             {"--loss-out", "1"},        {"--nack-rate", ".5"},
             {"--boards", "3"},          {"--slow-erase", "2.5"},
             {"--slow-update", "7"},     {"--seed", "4294967295"},
+            {"--pcap", "run.pcap"},
         };
         std::vector<std::string> args;
         for (const auto& [name, value] : pairs) {
@@ -53,6 +54,7 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
         EXPECT_EQ(options.flash_mib, 64u);
         EXPECT_EQ(options.seed, 4294967295u);
         EXPECT_TRUE(options.verbose);
+        EXPECT_EQ(options.pcap_path, "run.pcap");
         EXPECT_FALSE(options.help);
         sim::BoardSettings board = sim::board_settings(options);
         EXPECT_EQ(board.board_type, "KRD/4Q");
