@@ -1,5 +1,6 @@
-# The Windows zip (`make package-windows`): tvflash.exe, the README and the manual page rendered
-# as plain text with Windows line ends, so that Notepad shows it as it should.
+# The Windows zip (`make package-windows`): tvflash.exe, the README, the protocol description, the
+# Wireshark dissector and the manual page rendered as plain text with Windows line ends, so that
+# Notepad shows it as it should.
 find_program(TVFLASH_GROFF groff)
 set(TVFLASH_MAN_TEXT ${CMAKE_CURRENT_BINARY_DIR}/tvflash.txt)
 if(TVFLASH_GROFF)
@@ -12,7 +13,8 @@ if(TVFLASH_GROFF)
     add_custom_target(tvflash_manual_text ALL DEPENDS ${TVFLASH_MAN_TEXT})
     install(FILES ${TVFLASH_MAN_TEXT} DESTINATION .)
 endif()
-install(FILES README.md DESTINATION .)
+install(FILES README.md docs/protocol.md DESTINATION .)
+install(FILES tools/wireshark/tvflash.lua DESTINATION wireshark)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tvflash)
