@@ -56,6 +56,27 @@ void replace_socket(unsigned pause_ms) {
     release_repeats();
 }
 
+// A refused receive (the board's port answered "unreachable") means the last datagram reached no
+// listening board, so sending it again on the fresh socket cannot give a board a second copy, even
+// in an upload. It tells at once whether the board is still gone, where waiting would tell nothing
+// in an upload, since nothing else is sent there.
+void resend_refused_message() {
+    const unsigned char* message = watchdog_state.last_message;
+    if (message == nullptr) {
+        return;
+    }
+    bool sent = platform::send_datagram(current_socket(), message,
+                                        static_cast<std::size_t>(watchdog_state.last_length));
+    if (!sent && watchdog_state.running) {
+        report_socket_error();
+    }
+}
+
+bool last_error_is_refusal() {
+    return platform::classify_socket_error(platform::last_socket_error()) ==
+           platform::SocketErrorKind::connection_reset;
+}
+
 void end_wait() {
     watchdog_state.waiting = false;
     watchdog_state.last_message = nullptr;
@@ -156,9 +177,13 @@ void receive_message(char* buffer, std::size_t length) {
         if (++failures == kMaxFailedReceives) {
             report_socket_error();
         }
+        bool refused = last_error_is_refusal();
         // The remains of a datagram that did not fit are never read as a reply.
         terminate_reply(buffer, length, 0);
         replace_socket(kReconnectPauseMs);
+        if (refused) {
+            resend_refused_message();
+        }
     }
     end_wait();
 }

@@ -88,13 +88,22 @@ ChildProcess::~ChildProcess() {
 }
 
 const std::string& ChildProcess::read_line(std::chrono::milliseconds timeout) {
-    read_output(Clock::now() + timeout, true);
+    return read_until("\n", timeout);
+}
+
+const std::string& ChildProcess::read_until(const std::string& text,
+                                            std::chrono::milliseconds timeout) {
+    read_output(Clock::now() + timeout, text);
     return out_;
 }
 
-void ChildProcess::read_output(Clock::time_point deadline, bool stop_at_line_end) {
+void ChildProcess::send_signal(int signal_number) {
+    kill(pid_, signal_number);
+}
+
+void ChildProcess::read_output(Clock::time_point deadline, const std::string& stop_at) {
     char chunk[4096];
-    while (!stop_at_line_end || out_.find('\n') == std::string::npos) {
+    while (stop_at.empty() || out_.find(stop_at) == std::string::npos) {
         pollfd entry{out_fd_, POLLIN, 0};
         if (Clock::now() >= deadline || poll(&entry, 1, milliseconds_until(deadline)) <= 0) {
             return;
@@ -112,7 +121,7 @@ RunResult ChildProcess::finish(std::chrono::milliseconds timeout, int signal_num
     if (signal_number != 0) {
         kill(pid_, signal_number);
     }
-    read_output(deadline, false);
+    read_output(deadline, "");
     int wait_status = 0;
     rusage usage{};
     bool ended = true;
