@@ -42,13 +42,28 @@ int milliseconds_until(Clock::time_point deadline) {
     return static_cast<int>(std::max<std::int64_t>(left.count(), 0));
 }
 
+// A pipe whose ends no other child inherits: a child started at the same time by another thread
+// would otherwise hold the write end open, and the reader would wait for that child's end too.
+bool open_pipe(int fds[2]) {
+#if defined(__linux__)
+    return pipe2(fds, O_CLOEXEC) == 0;
+#else
+    if (pipe(fds) != 0) {
+        return false;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return true;
+#endif
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& binary, const std::vector<std::string>& args,
                            const std::string& stdin_text)
     : in_path_(temp_file(stdin_text)), err_path_(temp_file("")), start_(Clock::now()) {
     int out_pipe[2];
-    if (pipe(out_pipe) != 0) {
+    if (!open_pipe(out_pipe)) {
         throw std::runtime_error("pipe failed");
     }
     posix_spawn_file_actions_t actions;
