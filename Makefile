@@ -5,7 +5,7 @@ PRESET ?= dev
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench install package \
+.PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench faults install package \
 	format clean
 
 all: build
@@ -44,6 +44,11 @@ demo: release
 # The upload benchmark (a few minutes): prints a table, judges nothing.
 bench: release
 	build/release/bench/tvflash_bench
+
+# What the link survives (a few minutes): the survival table under network faults and the
+# many-boards figures. Prints, judges nothing.
+faults: release
+	build/release/bench/tvflash_faults
 
 # Installs both programs and their manual pages, under PREFIX when given (default /usr/local).
 install: release
