@@ -58,7 +58,7 @@ struct Outcome {
     double after_last_datagram = 0;  // from the board's last datagram to the tool's end, at most
 };
 
-// The simulator's clock starts after started, so its times read from there are lower bounds.
+// The time of the board's last datagram in the simulator's log, in seconds of its clock.
 double last_datagram_out(const std::string& log) {
     std::istringstream lines(log);
     std::string line;
@@ -75,8 +75,9 @@ double last_datagram_out(const std::string& log) {
 }
 
 Outcome run_against_hostile_board(const Command& command, int seed, const std::string& image) {
-    const Clock::time_point started = Clock::now();
     simtest::SimProcess sim({"--hostile", "--seed", std::to_string(seed), "--verbose"});
+    // The simulator's clock starts as it prints its listening line, which has just been read.
+    const Clock::time_point started = Clock::now();
     std::vector<std::string> args{command.word};
     if (!image.empty()) {
         args.push_back(image);
