@@ -108,40 +108,4 @@ TEST(BenchStatistics, MedianAndCells) {
     EXPECT_EQ(bench::format_kib_as_mib(3072), "3.0 MiB");
 }
 
-TEST(FaultsTable, OutcomeOfARunByItsStatusImageAndLastFailureLine) {
-    const struct {
-        bool timed_out;
-        int status;
-        std::string output;
-        bool exact;
-        std::string outcome;
-    } samples[] = {
-        {true, -1, "Uploading...", false, "did not end"},
-        {false, 0, "OK.\nFlash memory update successful.\n", true, "exact"},
-        {false, 0, "OK.\nFlash memory update successful.\n", false, "WRONG image"},
-        {false, 1, "check...<ACK>FAILED (checksum error).\n", false, "FAILED (checksum error)."},
-        {false, 1, "Uploading..**timeout while uploading.\nTarget system no longer responding.\n",
-         false, "timeout while uploading."},
-        {false, 1, "....ERR.\nERROR: IP address conflict (2 target boards use the same\nIP", false,
-         "ERROR: IP address conflict (2 target boards use the same"},
-        {false, 1, "nothing known\n", false, "status 1 without a failure line"},
-    };
-    for (const auto& s : samples) {
-        EXPECT_EQ(bench::update_outcome(s.timed_out, s.status, s.output, s.exact), s.outcome);
-    }
-}
-
-TEST(FaultsTable, FirmwareImageHasWholePaddingBlocksOfZerosAndOnes) {
-    const std::string image = bench::firmware_image(256 * 1024, 7);
-    ASSERT_EQ(image.size(), 256u * 1024);
-    EXPECT_EQ(image, bench::firmware_image(256 * 1024, 7));
-    int zero_blocks = 0, one_blocks = 0;
-    for (std::size_t at = 0; at < image.size(); at += 1024) {
-        zero_blocks += image.substr(at, 1024) == std::string(1024, '\0');
-        one_blocks += image.substr(at, 1024) == std::string(1024, '\xFF');
-    }
-    EXPECT_EQ(zero_blocks, 24);
-    EXPECT_EQ(one_blocks, 16);
-}
-
 }  // namespace

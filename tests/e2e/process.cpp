@@ -48,12 +48,8 @@ bool open_pipe(int fds[2]) {
 #if defined(__linux__)
     return pipe2(fds, O_CLOEXEC) == 0;
 #else
-    if (pipe(fds) != 0) {
-        return false;
-    }
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    return true;
+    return pipe(fds) == 0 && fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 &&
+           fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
 #endif
 }
 

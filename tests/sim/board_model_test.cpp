@@ -328,30 +328,6 @@ TEST(SimBoard, LossyBoardAsksForRepeatsOnlyAfterALossAndRepeatsVerdicts) {
     EXPECT_EQ(board.contents().system_bytes, 3000u);
 }
 
-// Told nothing, the board takes any silence in an upload for a loss, and a resent block after a
-// lost acknowledgement for the next one: it stores that block twice.
-TEST(SimBoard, BlindBoardAsksAfterAnySilenceAndKeepsWhatItWasSent) {
-    BoardSettings settings;
-    settings.lossy = true;
-    settings.blind = true;
-    settings.keep_images = true;
-    BoardModel board(settings);
-    const std::string image = pattern_image(2048);
-    board.on_datagram(kTool, "<UPDATESYS>", 0);
-    EXPECT_EQ(answer(board, image.substr(0, 1024), 10), Texts{"<ACK>"});
-    EXPECT_EQ(board.next_timer(), 10 + sim::kNackAfterSilence);
-    EXPECT_EQ(texts(board.on_timer(310)), Texts{"<NACK>"});
-    EXPECT_EQ(answer(board, image.substr(0, 1024), 311), Texts{"<ACK>"});
-    EXPECT_EQ(answer(board, image.substr(1024), 312), Texts{"<ACK>"});
-    EXPECT_EQ(
-        answer(board, end_load(sim::add_to_checksum(0, 0, image.substr(0, 1024) + image)), 313)
-            .back(),
-        "<UPDATE_OK>");
-    EXPECT_EQ(board.take_written_image(), image.substr(0, 1024) + image);
-    EXPECT_EQ(board.take_written_image(), std::nullopt);
-    EXPECT_FALSE(board.next_timer());
-}
-
 TEST(SimBoard, LossyBoardGivesUpAskingAfterAFewRepeats) {
     BoardSettings settings;
     settings.lossy = true;
