@@ -45,14 +45,32 @@ void stand_aside_if_shutting_down() {
     }
 }
 
+platform::Socket new_socket_or_exit() {
+    platform::Socket socket = platform::open_datagram_socket();
+    if (socket == platform::kInvalidSocket) {
+        print_err("Error Opening socket: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+    return socket;
+}
+
+void connect_or_exit(platform::Socket socket) {
+    if (!platform::connect_datagram(socket, link_state.target_address, link_state.target_port)) {
+        print_err("connect() failed: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+}
+
 // Closes the socket and connects a fresh one after pause_ms, with the watchdog's repeat held back
-// meanwhile.
+// meanwhile. The fresh socket is connected before it is put into the link state: a shutdown on the
+// watchdog thread may take it from there and close it at any moment.
 void replace_socket(unsigned pause_ms) {
     hold_repeats();
     close_link_socket();
     platform::sleep_ms(pause_ms);
-    open_socket();
-    connect_target();
+    platform::Socket socket = new_socket_or_exit();
+    connect_or_exit(socket);
+    link_state.link_socket = socket;
     release_repeats();
 }
 
@@ -117,20 +135,11 @@ void start_link(const char* host, std::uint16_t port, bool cyclic) {
 }
 
 void open_socket() {
-    platform::Socket socket = platform::open_datagram_socket();
-    if (socket == platform::kInvalidSocket) {
-        print_err("Error Opening socket: Error %d\n", platform::last_socket_error());
-        shutdown_and_exit(1);
-    }
-    link_state.link_socket = socket;
+    link_state.link_socket = new_socket_or_exit();
 }
 
 void connect_target() {
-    if (!platform::connect_datagram(current_socket(), link_state.target_address,
-                                    link_state.target_port)) {
-        print_err("connect() failed: Error %d\n", platform::last_socket_error());
-        shutdown_and_exit(1);
-    }
+    connect_or_exit(current_socket());
 }
 
 void reconnect_target() {
