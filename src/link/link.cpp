@@ -75,12 +75,13 @@ void replace_socket(unsigned pause_ms) {
 }
 
 // A refused receive (the board's port answered "unreachable") means the last datagram reached no
-// listening board, so sending it again on the fresh socket cannot give a board a second copy, even
-// in an upload. It tells at once whether the board is still gone, where waiting would tell nothing
-// in an upload, since nothing else is sent there.
+// listening board, so sending it again on the fresh socket cannot give a board a second copy. In
+// an upload, where the watchdog repeats nothing, only such a resend can bring the next refusal:
+// without it a board that vanished would be waited for until the timeout. Elsewhere the watchdog's
+// repeat each second does it.
 void resend_refused_message() {
     const unsigned char* message = watchdog_state.last_message;
-    if (message == nullptr) {
+    if (message == nullptr || !watchdog_state.uploading) {
         return;
     }
     bool sent = platform::send_datagram(current_socket(), message,
