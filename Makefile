@@ -10,7 +10,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
 
 .PHONY: all deps windows-deps build test test-quick test-sanitize tsan asan release demo bench \
-	install package windows test-windows package-windows apt-install format clean
+	faults install package windows test-windows package-windows apt-install format clean
 
 all: build
 
@@ -56,6 +56,11 @@ demo: release
 # The upload benchmark (a few minutes): prints a table, judges nothing.
 bench: release
 	build/release/bench/tvflash_bench
+
+# What the link survives (a few minutes): the survival table under network faults and the
+# many-boards figures. Prints, judges nothing.
+faults: release
+	build/release/bench/tvflash_faults
 
 # Installs both programs and their manual pages, under PREFIX when given (default /usr/local).
 install: release

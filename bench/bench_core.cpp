@@ -69,6 +69,56 @@ void ImageBytes::fill(unsigned char* out, std::size_t length) {
     }
 }
 
+std::string firmware_image(std::size_t size, std::uint64_t seed) {
+    constexpr std::size_t kBlock = 1024;
+    std::string image(size, '\0');
+    ImageBytes bytes(seed);
+    for (std::size_t at = 0; at < size; at += kBlock) {
+        std::size_t length = std::min(kBlock, size - at);
+        std::size_t block = at / kBlock;
+        if (block % 32 >= 20 && block % 32 < 23) {
+            continue;  // zero padding between sections
+        }
+        if (block % 64 >= 60) {
+            image.replace(at, length, length, '\xFF');  // erased flash at the end of a section
+            continue;
+        }
+        bytes.fill(reinterpret_cast<unsigned char*>(image.data() + at), length);
+    }
+    return image;
+}
+
+std::string failure_line(std::string_view output) {
+    std::string found;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        std::string_view line =
+            output.substr(start, end == std::string_view::npos ? end : end - start);
+        std::size_t at =
+            std::min({line.find("FAILED ("), line.find("ERROR"), line.find("timeout")});
+        if (at != std::string_view::npos) {
+            found = line.substr(at);
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return found;
+}
+
+std::string update_outcome(bool timed_out, int status, std::string_view output, bool exact) {
+    if (timed_out) {
+        return "did not end";
+    }
+    if (status == 0) {
+        return exact ? "exact" : "WRONG image";
+    }
+    std::string line = failure_line(output);
+    return line.empty() ? "status " + std::to_string(status) + " without a failure line" : line;
+}
+
 double median(std::vector<double> samples) {
     if (samples.empty()) {
         return 0;

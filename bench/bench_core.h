@@ -39,6 +39,18 @@ class ImageBytes {
     std::uint64_t state_;
 };
 
+// An image of size bytes shaped like firmware: random code-like bytes with whole 1024-byte blocks
+// of 0x00 and 0xFF padding here and there, the same for the same seed.
+std::string firmware_image(std::size_t size, std::uint64_t seed);
+
+// The line that reports a failure in a run's output: from "FAILED (", "ERROR" or "timeout" to the
+// end of the last line holding one; empty when none does.
+std::string failure_line(std::string_view output);
+
+// What one update run came to: "did not end", "exact" (status 0 and the board holds the image),
+// "WRONG image" (status 0, the board holds something else) or the failure line.
+std::string update_outcome(bool timed_out, int status, std::string_view output, bool exact);
+
 // The median of the samples (the mean of the two middle ones for an even count); 0 for none.
 double median(std::vector<double> samples);
 

@@ -46,6 +46,21 @@ std::vector<char*> c_arguments(const std::vector<std::string>& argv) {
     _exit(127);
 }
 
+// A pipe whose ends no other child inherits: a child started at the same time by another thread
+// would otherwise hold the write end open, and the reader would wait for that child's end too.
+bool open_pipe(int fds[2]) {
+#if defined(__linux__)
+    return pipe2(fds, O_CLOEXEC) == 0;
+#else
+    if (pipe(fds) != 0) {
+        return false;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return true;
+#endif
+}
+
 double cpu_seconds_of(const rusage& usage) {
     auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
@@ -82,7 +97,7 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
     run.marker_seconds.assign(markers.size(), -1);
     std::vector<char*> args = c_arguments(argv);
     int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
+    if (!open_pipe(pipe_fds)) {
         return run;
     }
     Clock::time_point start = Clock::now();
@@ -144,7 +159,7 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
 std::optional<Background> start_background(const std::vector<std::string>& argv,
                                            const std::string& output_path) {
     std::vector<char*> args = c_arguments(argv);
-    int out_fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out_fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out_fd < 0) {
         return std::nullopt;
     }

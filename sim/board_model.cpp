@@ -93,7 +93,9 @@ void BoardModel::on_reply_lost(const Reply& reply) {
 }
 
 std::optional<Millis> BoardModel::next_timer() const {
-    if (state_ == State::idle || !settings_.lossy || !load_.loss_known ||
+    // A board that is told nothing of losses can only take a silence in an upload for one.
+    bool loss_suspected = settings_.blind ? state_ == State::loading : load_.loss_known;
+    if (state_ == State::idle || !settings_.lossy || !loss_suspected ||
         load_.nacks_in_row >= kMaxNacksInRow) {
         return std::nullopt;
     }
@@ -241,6 +243,9 @@ std::vector<Reply> BoardModel::on_load_datagram(std::string_view datagram, Milli
         return {{std::string(kNack), 0, peer, ReplyKind::prompt}};
     }
     load_.checksum = add_to_checksum(load_.checksum, load_.bytes, datagram);
+    if (settings_.keep_images) {
+        load_.data += datagram;
+    }
     if (load_.head.size() < kRomHeadLength) {
         load_.head += datagram.substr(0, kRomHeadLength - load_.head.size());
     }
@@ -319,10 +324,18 @@ std::vector<Reply> BoardModel::write_image(Millis start) {
             break;
     }
     state_ = State::idle;
+    if (settings_.keep_images) {
+        written_ = std::move(load_.data);
+        load_.data.clear();
+    }
     std::vector<Reply> replies;
     add_talk(replies, "<UPDATING>", start, settings_.update_ms, load_.peer);
     add_verdict(replies, std::string(kUpdateOk), start + settings_.update_ms, load_.peer);
     return replies;
+}
+
+std::optional<std::string> BoardModel::take_written_image() {
+    return std::exchange(written_, std::nullopt);
 }
 
 // Applies an erase command to the flash and returns the board's verdict.

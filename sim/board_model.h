@@ -35,6 +35,8 @@ struct BoardSettings {
     double nack_rate = 0;         // share of blocks and end-of-load messages refused
     bool lossy = false;           // the caller drops datagrams: ask for repeats, repeat verdicts
     std::uint32_t seed = 1;       // for the refusals of nack_rate
+    bool blind = false;           // told of no loss: asks for a repeat after any silence
+    bool keep_images = false;     // keeps each upload's bytes for take_written_image
 };
 
 // What a reply asks of the tool, which tells the board what a lost one costs.
@@ -91,6 +93,9 @@ class BoardModel {
     // Runs the board's own timer; returns the replies it sends.
     std::vector<Reply> on_timer(Millis now);
 
+    // The bytes of the update written since the last call, if any (kept only with keep_images).
+    std::optional<std::string> take_written_image();
+
     const FlashLayout& layout() const { return layout_; }
     const FlashContents& contents() const { return contents_; }
 
@@ -118,6 +123,7 @@ class BoardModel {
         std::uint64_t bytes = 0;
         std::uint32_t checksum = 0;
         std::string head;              // the first bytes of the image, for the bootloader's type
+        std::string data;              // the whole image, with keep_images
         std::string new_rom_type;      // the type named by a bootloader awaiting the operator
         bool repeat_expected = false;  // the last acknowledgement was lost
         bool loss_known = false;       // a datagram of this exchange was lost since the last one
@@ -151,6 +157,7 @@ class BoardModel {
     Answered answered_;
     Load load_;
     Chance refusals_;
+    std::optional<std::string> written_;
 };
 
 }  // namespace sim

@@ -13,6 +13,7 @@ namespace {
 constexpr std::size_t kMaxBoardTypeLength = 32;
 constexpr int kMaxBoards = 16;
 constexpr double kMaxSeconds = 3600;
+constexpr Millis kMaxNetDelayMs = 10000;
 // "<VERSION> " and the text must fit the tool's reply buffer.
 constexpr std::size_t kMaxVersionTextLength = 117;
 
@@ -69,6 +70,17 @@ ValueReader seconds(double SimOptions::*field) {
         double value = 0;
         if (!parse_decimal(text, value) || value > kMaxSeconds) {
             return "a number of seconds from 0 to 3600";
+        }
+        options.*field = value;
+        return "";
+    };
+}
+
+ValueReader millis(Millis SimOptions::*field) {
+    return [field](const std::string& text, SimOptions& options) -> std::string {
+        Millis value = 0;
+        if (!parse_whole(text, value) || value > kMaxNetDelayMs) {
+            return "a number of milliseconds from 0 to 10000";
         }
         options.*field = value;
         return "";
@@ -167,6 +179,22 @@ const std::vector<OptionRule>& option_rules() {
              return "";
          },
          nullptr},
+        {"--dup-in", true, rate(&SimOptions::dup_in), nullptr},
+        {"--dup-out", true, rate(&SimOptions::dup_out), nullptr},
+        {"--reorder", true, rate(&SimOptions::reorder), nullptr},
+        {"--delay", true, millis(&SimOptions::delay_ms), nullptr},
+        {"--jitter", true, millis(&SimOptions::jitter_ms), nullptr},
+        {"--write-dir", true,
+         [](const std::string& text, SimOptions& options) -> std::string {
+             if (text.empty()) {
+                 return "a folder";
+             }
+             options.write_dir = text;
+             return "";
+         },
+         nullptr},
+        {"--blind", false, nullptr, &SimOptions::blind},
+        {"--hostile", false, nullptr, &SimOptions::hostile},
         {"--updating-flash", false, nullptr, &SimOptions::updating_flash},
         {"--silent", false, nullptr, &SimOptions::silent},
         {"--verbose", false, nullptr, &SimOptions::verbose},
@@ -252,7 +280,20 @@ std::string usage_text() {
            "  --updating-flash       answer <UPDATING_FLASH> first to every command, the\n"
            "                         answer itself 1.5 s later\n"
            "  --silent               answer nothing\n"
+           "  --hostile              answer from a seeded hostile grammar (wrong, cut, glued,\n"
+           "                         over-long, binary replies...), then fall silent\n"
            "  --seed N               seed of the random choices of the rates (default 1)\n"
+           "Network faults (the board never learns of them):\n"
+           "  --dup-in RATE          deliver this share of the datagrams received twice\n"
+           "  --dup-out RATE         deliver this share of the datagrams sent twice\n"
+           "  --reorder RATE         hold this share back until the next one has passed\n"
+           "                         (at most 50 ms), each way\n"
+           "  --delay MS             delay every datagram, each way, by MS milliseconds\n"
+           "  --jitter MS            and by a further 0 to MS milliseconds, drawn each time\n"
+           "  --blind                keep --loss-in and --loss-out from the board too; it\n"
+           "                         then asks for a repeat after any silence in an upload\n"
+           "  --write-dir DIR        write the bytes of each completed update to\n"
+           "                         DIR/update-N.bin (N counts from 1)\n"
            "Other:\n"
            "  --verbose              log every datagram in and out on standard error\n"
            "  --pcap FILE            write every datagram in and out to FILE as a pcap\n"
@@ -278,6 +319,8 @@ BoardSettings board_settings(const SimOptions& options) {
     settings.nack_rate = options.nack_rate;
     settings.lossy = options.loss_in > 0 || options.loss_out > 0;
     settings.seed = options.seed;
+    settings.blind = options.blind;
+    settings.keep_images = !options.write_dir.empty();
     return settings;
 }
 

@@ -28,6 +28,15 @@ struct SimOptions {
     bool verbose = false;
     std::string pcap_path;  // empty: no capture file
     bool help = false;
+    // Faults of the network below the board model (see net_faults.h).
+    double dup_in = 0;
+    double dup_out = 0;
+    double reorder = 0;
+    Millis delay_ms = 0;
+    Millis jitter_ms = 0;
+    bool blind = false;     // the model is not told of --loss-in and --loss-out either
+    std::string write_dir;  // each completed update's bytes are written to a file here
+    bool hostile = false;   // answers from the hostile grammar (see hostile.h)
 };
 
 // Options, or the reason the command line was refused.

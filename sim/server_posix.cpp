@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "board_model.h"
+#include "hostile.h"
+#include "net_faults.h"
 #include "pcap.h"
 #include "server.h"
+#include "update_files.h"
 #include "wire.h"
 
 namespace sim {
@@ -76,12 +79,18 @@ class Server {
           model_(board_settings(options)),
           inbound_losses_(options.seed + 1),
           outbound_losses_(options.seed + 2),
-          start_(std::chrono::steady_clock::now()) {}
+          faults_(options),
+          start_(std::chrono::steady_clock::now()) {
+        if (options.hostile) {
+            hostile_.emplace(options.seed);
+        }
+    }
 
     void serve() {
         std::vector<char> buffer(kReceiveBufferSize);
         for (;;) {
             Millis now = clock();
+            pass_due_datagrams(now);
             send_due_replies(now);
             std::optional<Millis> timer = model_.next_timer();
             if (timer && *timer <= now) {
@@ -117,6 +126,9 @@ class Server {
         if (timer) {
             wake = std::min(wake, *timer);
         }
+        if (std::optional<Millis> due = faults_.next_due()) {
+            wake = std::min(wake, *due);
+        }
         return static_cast<int>(std::max<Millis>(wake - now, 0));
     }
 
@@ -140,11 +152,44 @@ class Server {
         }
         if (inbound_losses_.happens(options_.loss_in)) {
             log(now, "drop-in", peer, datagram);
-            model_.on_datagram_lost(peer);
+            if (!options_.blind) {
+                model_.on_datagram_lost(peer);
+            }
             return;
         }
-        log(now, "in", peer, datagram);
-        schedule(model_.on_datagram(peer, datagram, now), now);
+        faults_.inbound.submit({peer, std::string(datagram)}, now);
+        deliver_due(now);
+    }
+
+    // The network's faults lie between the socket and the board: datagrams reach either side
+    // when the faulty path lets them out.
+    void pass_due_datagrams(Millis now) {
+        deliver_due(now);
+        transmit_due(now);
+    }
+
+    void deliver_due(Millis now) {
+        for (const Datagram& datagram : faults_.inbound.take_due(now)) {
+            log(now, "in", datagram.peer, datagram.bytes);
+            answer(datagram, now);
+        }
+    }
+
+    void transmit_due(Millis now) {
+        for (const Datagram& datagram : faults_.outbound.take_due(now)) {
+            transmit(datagram, now);
+        }
+    }
+
+    void answer(const Datagram& datagram, Millis now) {
+        std::vector<Reply> replies = model_.on_datagram(datagram.peer, datagram.bytes, now);
+        if (hostile_) {
+            replies = hostile_->answer(datagram.peer, std::move(replies));
+        }
+        if (std::optional<std::string> image = model_.take_written_image()) {
+            write_update_file(options_.write_dir, ++updates_written_, *image);
+        }
+        schedule(std::move(replies), now);
     }
 
     void schedule(std::vector<Reply> replies, Millis now) {
@@ -168,17 +213,24 @@ class Server {
     void send_reply(const Reply& reply, Millis now) {
         if (outbound_losses_.happens(options_.loss_out)) {
             log(now, "drop-out", reply.to, reply.bytes);
-            model_.on_reply_lost(reply);
+            if (!options_.blind) {
+                model_.on_reply_lost(reply);
+            }
             return;
         }
-        log(now, "out", reply.to, reply.bytes);
-        sockaddr_in to = peer_address(reply.to);
-        if (sendto(socket_fd_, reply.bytes.data(), reply.bytes.size(), 0,
+        faults_.outbound.submit({reply.to, reply.bytes}, now);
+        transmit_due(now);
+    }
+
+    void transmit(const Datagram& datagram, Millis now) {
+        log(now, "out", datagram.peer, datagram.bytes);
+        sockaddr_in to = peer_address(datagram.peer);
+        if (sendto(socket_fd_, datagram.bytes.data(), datagram.bytes.size(), 0,
                    reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
-            std::fprintf(stderr, "tvflash-sim: sendto %s: %s\n", peer_text(reply.to).c_str(),
+            std::fprintf(stderr, "tvflash-sim: sendto %s: %s\n", peer_text(datagram.peer).c_str(),
                          std::strerror(errno));
         } else if (capture_ != nullptr) {
-            capture_->sent(peer_endpoint(reply.to), reply.bytes);
+            capture_->sent(peer_endpoint(datagram.peer), datagram.bytes);
         }
     }
 
@@ -197,6 +249,9 @@ class Server {
     BoardModel model_;
     Chance inbound_losses_;
     Chance outbound_losses_;
+    NetFaults faults_;
+    std::optional<HostileBoard> hostile_;
+    int updates_written_ = 0;
     std::chrono::steady_clock::time_point start_;
     std::vector<Outgoing> queue_;
     std::uint64_t next_order_ = 0;

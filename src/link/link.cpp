@@ -45,15 +45,55 @@ void stand_aside_if_shutting_down() {
     }
 }
 
+platform::Socket new_socket_or_exit() {
+    platform::Socket socket = platform::open_datagram_socket();
+    if (socket == platform::kInvalidSocket) {
+        print_err("Error Opening socket: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+    return socket;
+}
+
+void connect_or_exit(platform::Socket socket) {
+    if (!platform::connect_datagram(socket, link_state.target_address, link_state.target_port)) {
+        print_err("connect() failed: Error %d\n", platform::last_socket_error());
+        shutdown_and_exit(1);
+    }
+}
+
 // Closes the socket and connects a fresh one after pause_ms, with the watchdog's repeat held back
-// meanwhile.
+// meanwhile. The fresh socket is connected before it is put into the link state: a shutdown on the
+// watchdog thread may take it from there and close it at any moment.
 void replace_socket(unsigned pause_ms) {
     hold_repeats();
     close_link_socket();
     platform::sleep_ms(pause_ms);
-    open_socket();
-    connect_target();
+    platform::Socket socket = new_socket_or_exit();
+    connect_or_exit(socket);
+    link_state.link_socket = socket;
     release_repeats();
+}
+
+// A refused receive (the board's port answered "unreachable") means the last datagram reached no
+// listening board, so sending it again on the fresh socket cannot give a board a second copy. In
+// an upload, where the watchdog repeats nothing, only such a resend can bring the next refusal:
+// without it a board that vanished would be waited for until the timeout. Elsewhere the watchdog's
+// repeat each second does it.
+void resend_refused_message() {
+    const unsigned char* message = watchdog_state.last_message;
+    if (message == nullptr || !watchdog_state.uploading) {
+        return;
+    }
+    bool sent = platform::send_datagram(current_socket(), message,
+                                        static_cast<std::size_t>(watchdog_state.last_length));
+    if (!sent && watchdog_state.running) {
+        report_socket_error();
+    }
+}
+
+bool last_error_is_refusal() {
+    return platform::classify_socket_error(platform::last_socket_error()) ==
+           platform::SocketErrorKind::connection_reset;
 }
 
 void end_wait() {
@@ -96,20 +136,11 @@ void start_link(const char* host, std::uint16_t port, bool cyclic) {
 }
 
 void open_socket() {
-    platform::Socket socket = platform::open_datagram_socket();
-    if (socket == platform::kInvalidSocket) {
-        print_err("Error Opening socket: Error %d\n", platform::last_socket_error());
-        shutdown_and_exit(1);
-    }
-    link_state.link_socket = socket;
+    link_state.link_socket = new_socket_or_exit();
 }
 
 void connect_target() {
-    if (!platform::connect_datagram(current_socket(), link_state.target_address,
-                                    link_state.target_port)) {
-        print_err("connect() failed: Error %d\n", platform::last_socket_error());
-        shutdown_and_exit(1);
-    }
+    connect_or_exit(current_socket());
 }
 
 void reconnect_target() {
@@ -156,9 +187,13 @@ void receive_message(char* buffer, std::size_t length) {
         if (++failures == kMaxFailedReceives) {
             report_socket_error();
         }
+        bool refused = last_error_is_refusal();
         // The remains of a datagram that did not fit are never read as a reply.
         terminate_reply(buffer, length, 0);
         replace_socket(kReconnectPauseMs);
+        if (refused) {
+            resend_refused_message();
+        }
     }
     end_wait();
 }

@@ -42,13 +42,24 @@ int milliseconds_until(Clock::time_point deadline) {
     return static_cast<int>(std::max<std::int64_t>(left.count(), 0));
 }
 
+// A pipe whose ends no other child inherits: a child started at the same time by another thread
+// would otherwise hold the write end open, and the reader would wait for that child's end too.
+bool open_pipe(int fds[2]) {
+#if defined(__linux__)
+    return pipe2(fds, O_CLOEXEC) == 0;
+#else
+    return pipe(fds) == 0 && fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 &&
+           fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
+#endif
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& binary, const std::vector<std::string>& args,
                            const std::string& stdin_text)
     : in_path_(temp_file(stdin_text)), err_path_(temp_file("")), start_(Clock::now()) {
     int out_pipe[2];
-    if (pipe(out_pipe) != 0) {
+    if (!open_pipe(out_pipe)) {
         throw std::runtime_error("pipe failed");
     }
     posix_spawn_file_actions_t actions;
@@ -89,13 +100,22 @@ ChildProcess::~ChildProcess() {
 }
 
 const std::string& ChildProcess::read_line(std::chrono::milliseconds timeout) {
-    read_output(Clock::now() + timeout, true);
+    return read_until("\n", timeout);
+}
+
+const std::string& ChildProcess::read_until(const std::string& text,
+                                            std::chrono::milliseconds timeout) {
+    read_output(Clock::now() + timeout, text);
     return out_;
 }
 
-void ChildProcess::read_output(Clock::time_point deadline, bool stop_at_line_end) {
+void ChildProcess::send_signal(int signal_number) {
+    kill(pid_, signal_number);
+}
+
+void ChildProcess::read_output(Clock::time_point deadline, const std::string& stop_at) {
     char chunk[4096];
-    while (!stop_at_line_end || out_.find('\n') == std::string::npos) {
+    while (stop_at.empty() || out_.find(stop_at) == std::string::npos) {
         pollfd entry{out_fd_, POLLIN, 0};
         if (Clock::now() >= deadline || poll(&entry, 1, milliseconds_until(deadline)) <= 0) {
             return;
@@ -119,7 +139,7 @@ RunResult ChildProcess::finish(std::chrono::milliseconds timeout, int signal_num
     if (signal_number != 0) {
         kill(pid_, signal_number);
     }
-    read_output(deadline, false);
+    read_output(deadline, "");
     int wait_status = 0;
     rusage usage{};
     bool ended = true;

@@ -36,13 +36,19 @@ class ChildProcess {
 
     // True once the child has ended; it is still reaped by finish.
     bool has_ended() const;
+    // Reads standard output until it holds text, closes or timeout passes; returns all of it.
+    const std::string& read_until(const std::string& text, std::chrono::milliseconds timeout);
+
+    // Sends the signal (SIGSTOP and SIGCONT, say) to the running child.
+    void send_signal(int signal_number);
 
     // Sends signal_number (none when 0), reads the rest of the output and waits for the end; a
     // child that has not ended within timeout is killed.
     RunResult finish(std::chrono::milliseconds timeout, int signal_number = 0);
 
   private:
-    void read_output(std::chrono::steady_clock::time_point deadline, bool stop_at_line_end);
+    // Reads until the output holds stop_at (until its end when empty) or the deadline passes.
+    void read_output(std::chrono::steady_clock::time_point deadline, const std::string& stop_at);
 
     pid_t pid_ = -1;
     int out_fd_ = -1;

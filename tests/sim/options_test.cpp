@@ -100,6 +100,10 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong) {
         {"--board-type", "1 to 32 printable characters without blanks or '|'", {"A|B", ""}},
         {"--version-text", "1 to 117 printable characters", {std::string(118, 'v'), "bell\a"}},
         {"--flash-size", "a size in MiB from 16 to 4096", {"8"}},
+        {"--dup-in", "a rate from 0 to 1", {"2"}},
+        {"--reorder", "a rate from 0 to 1", {"x"}},
+        {"--delay", "a number of milliseconds from 0 to 10000", {"10001", "-1", "1.5"}},
+        {"--write-dir", "a folder", {""}},
     };
     for (const auto& [option, expected, values] : bad_values) {
         for (const std::string& value : values) {

@@ -12,15 +12,15 @@
 namespace simtest {
 namespace {
 
-std::vector<std::string> with_free_port(std::vector<std::string> args) {
-    args.insert(args.end(), {"--port", "0"});
+std::vector<std::string> with_port(std::vector<std::string> args, std::uint16_t port) {
+    args.insert(args.end(), {"--port", std::to_string(port)});
     return args;
 }
 
 }  // namespace
 
-SimProcess::SimProcess(const std::vector<std::string>& args)
-    : child_(TVFLASH_SIM_BINARY, with_free_port(args)),
+SimProcess::SimProcess(const std::vector<std::string>& args, std::uint16_t port)
+    : child_(TVFLASH_SIM_BINARY, with_port(args, port)),
       listening_line_(child_.read_line(std::chrono::seconds(10))) {
     std::size_t colon = listening_line_.rfind(':');
     if (colon != std::string::npos) {

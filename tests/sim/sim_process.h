@@ -12,11 +12,11 @@
 
 namespace simtest {
 
-// Runs tvflash-sim with args and "--port 0"; the constructor returns once it listens. The
-// simulator is killed when it is still running at the end.
+// Runs tvflash-sim with args on port (0: a free one); the constructor returns once it listens.
+// The simulator is killed when it is still running at the end.
 class SimProcess {
   public:
-    explicit SimProcess(const std::vector<std::string>& args);
+    explicit SimProcess(const std::vector<std::string>& args, std::uint16_t port = 0);
 
     // The listening line as printed, and the port it names (0 when none came).
     const std::string& listening_line() const { return listening_line_; }

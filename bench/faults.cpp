@@ -1,0 +1,277 @@
+// tvflash_faults: what the link survives. Runs `tvflash updatesys` of a 256 KiB image shaped like
+// real firmware against tvflash-sim under each network fault, 20 seeded runs a row, and counts
+// the outcomes: success with the exact image (compared with the bytes the board stored), each
+// reported failure by its line, success with a wrong image, runs that did not end by themselves,
+// and the median time. Then updates 16 boards at once and probes 64 at once. Prints; judges
+// nothing.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_core.h"
+#include "process.h"
+
+namespace {
+
+#ifndef TVFLASH_BENCH_TOOL
+#define TVFLASH_BENCH_TOOL ""
+#endif
+#ifndef TVFLASH_BENCH_SIM
+#define TVFLASH_BENCH_SIM ""
+#endif
+
+constexpr int kRunsPerRow = 20;
+constexpr int kWorkers = 4;
+constexpr double kRunTimeoutSeconds = 90;
+constexpr std::size_t kImageBytes = 256 * 1024;
+constexpr std::size_t kParallelImageBytes = 1024 * 1024;
+constexpr int kParallelBoards = 16;
+constexpr int kParallelProbes = 64;
+
+struct Row {
+    std::string name;
+    std::vector<std::string> sim_args;
+};
+
+const std::vector<Row> kRows{
+    {"no fault", {}},
+    {"loss 1% each way", {"--loss-in", "0.01", "--loss-out", "0.01"}},
+    {"loss 5% each way", {"--loss-in", "0.05", "--loss-out", "0.05"}},
+    {"loss 1% each way, blind", {"--loss-in", "0.01", "--loss-out", "0.01", "--blind"}},
+    {"loss 5% each way, blind", {"--loss-in", "0.05", "--loss-out", "0.05", "--blind"}},
+    {"duplication 1% each way", {"--dup-in", "0.01", "--dup-out", "0.01"}},
+    {"duplication 5% each way", {"--dup-in", "0.05", "--dup-out", "0.05"}},
+    {"reordering 1%", {"--reorder", "0.01"}},
+    {"reordering 5%", {"--reorder", "0.05"}},
+    {"delay 5 ms, jitter 5 ms", {"--delay", "5", "--jitter", "5"}},
+    {"NACK rate 10%", {"--nack-rate", "0.1"}},
+};
+
+// One run's outcome: "exact", "WRONG image", "did not end" or the failure line.
+struct Outcome {
+    std::string kind;
+    double seconds = 0;
+    std::string stored;  // for a wrong image: how what the board stored differs
+};
+
+// How a stored image differs from the image: its length, and the first block that differs.
+std::string difference(const std::string& stored, const std::string& image) {
+    std::size_t at = 0;
+    while (at < stored.size() && at < image.size() && stored[at] == image[at]) {
+        ++at;
+    }
+    return std::to_string(stored.size()) + " bytes stored, first differing block " +
+           std::to_string(at / 1024);
+}
+
+struct Tools {
+    std::string tool = TVFLASH_BENCH_TOOL;
+    std::string sim = TVFLASH_BENCH_SIM;
+    std::filesystem::path work;
+};
+
+std::string write_file(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+}
+
+// A simulator on a free port storing its updates in dir; nullopt when it did not start.
+std::optional<std::pair<bench::Background, std::uint16_t>> start_sim(
+    const Tools& tools, const std::filesystem::path& dir, std::vector<std::string> args) {
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> argv{tools.sim, "--port", "0", "--write-dir", dir.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::optional<bench::Background> sim =
+        bench::start_background(argv, (dir / "sim.out").string());
+    if (!sim) {
+        return std::nullopt;
+    }
+    std::optional<std::uint16_t> port = bench::wait_for_output(*sim, 5, bench::listening_port);
+    if (!port) {
+        bench::stop_background(*sim);
+        return std::nullopt;
+    }
+    return std::make_pair(*sim, *port);
+}
+
+Outcome update_once(const Tools& tools, const std::filesystem::path& dir, const Row& row, int seed,
+                    const std::string& image_path, const std::string& image) {
+    std::vector<std::string> args = row.sim_args;
+    args.insert(args.end(), {"--seed", std::to_string(seed)});
+    auto sim = start_sim(tools, dir, args);
+    if (!sim) {
+        return {"simulator did not start", 0, ""};
+    }
+    bench::ChildRun run = bench::run_measured(
+        {tools.tool, "127.0.0.1", std::to_string(sim->second), "updatesys", image_path}, {},
+        kRunTimeoutSeconds);
+    bench::stop_background(sim->first);
+    std::string stored = bench::read_file((dir / "update-1.bin").string());
+    std::filesystem::remove_all(dir);
+    Outcome outcome{
+        bench::update_outcome(run.timed_out, run.exit_status, run.output, stored == image),
+        run.wall_seconds, ""};
+    if (outcome.kind == "WRONG image") {
+        outcome.stored = "seed " + std::to_string(seed) + ": " + difference(stored, image);
+    }
+    return outcome;
+}
+
+// Runs job(i) for i from 0 to count - 1 on a few threads at once.
+void run_all(int count, int workers, const std::function<void(int)>& job) {
+    std::atomic<int> next{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&] {
+            for (int i = next++; i < count; i = next++) {
+                job(i);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+void print_row(const Row& row, const std::vector<Outcome>& outcomes) {
+    std::map<std::string, int> counts;
+    std::vector<double> seconds;
+    for (const Outcome& outcome : outcomes) {
+        ++counts[outcome.kind];
+        seconds.push_back(outcome.seconds);
+    }
+    std::string failures;
+    for (const Outcome& outcome : outcomes) {
+        if (!outcome.stored.empty()) {
+            failures += (failures.empty() ? "WRONG (" : "; WRONG (") + outcome.stored + ")";
+        }
+    }
+    for (const auto& [kind, count] : counts) {
+        if (kind != "exact" && kind != "WRONG image" && kind != "did not end") {
+            failures += (failures.empty() ? "" : "; ") + std::to_string(count) + " " + kind;
+        }
+    }
+    std::printf("| %-25s | %5d | %5d | %5d | %-8s | %s\n", row.name.c_str(), counts["exact"],
+                counts["WRONG image"], counts["did not end"],
+                bench::format_seconds(bench::median(seconds)).c_str(),
+                failures.empty() ? "-" : failures.c_str());
+    std::fflush(stdout);
+}
+
+void survival_table(const Tools& tools) {
+    const std::string image = bench::firmware_image(kImageBytes, 2026);
+    const std::string image_path = write_file(tools.work / "firmware.bin", image);
+    std::printf(
+        "updatesys of a %zu KiB firmware-shaped image, %d seeded runs a row, %d at once\n\n",
+        kImageBytes / 1024, kRunsPerRow, kWorkers);
+    std::printf("| %-25s | exact | wrong | stuck | median   | reported failures\n", "fault");
+    for (const Row& row : kRows) {
+        std::vector<Outcome> outcomes(kRunsPerRow);
+        run_all(kRunsPerRow, kWorkers, [&](int i) {
+            outcomes[i] = update_once(tools, tools.work / ("run" + std::to_string(i)), row, i + 1,
+                                      image_path, image);
+        });
+        print_row(row, outcomes);
+    }
+}
+
+// Starts count simulators, runs job(i, port) for each at once, stops them.
+template <typename Job>
+double with_boards(const Tools& tools, int count, int jobs, Job job) {
+    std::vector<std::pair<bench::Background, std::uint16_t>> sims;
+    for (int i = 0; i < count; ++i) {
+        if (auto sim = start_sim(tools, tools.work / ("board" + std::to_string(i)), {})) {
+            sims.push_back(*sim);
+        }
+    }
+    if (static_cast<int>(sims.size()) != count) {
+        std::printf("not every simulator started\n");
+    }
+    auto start = std::chrono::steady_clock::now();
+    run_all(jobs, jobs, [&](int i) { job(i, sims[i % sims.size()].second); });
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (auto& sim : sims) {
+        bench::stop_background(sim.first);
+    }
+    return wall;
+}
+
+void many_boards(const Tools& tools) {
+    const std::string image = bench::firmware_image(kParallelImageBytes, 16);
+    const std::string path = write_file(tools.work / "image-1m.bin", image);
+    auto update = [&](int i, std::uint16_t port) {
+        bench::ChildRun run = bench::run_measured(
+            {tools.tool, "127.0.0.1", std::to_string(port), "updatesys", path}, {}, 120);
+        std::string stored = bench::read_file(
+            (tools.work / ("board" + std::to_string(i)) / "update-1.bin").string());
+        return run.exit_status == 0 && stored == image;
+    };
+    std::atomic<int> good{0};
+    double single =
+        with_boards(tools, 1, 1, [&](int i, std::uint16_t port) { good += update(i, port); });
+    std::printf("\none update of 1 MiB alone: %s, %s, %s\n", bench::format_seconds(single).c_str(),
+                bench::format_rate(kParallelImageBytes, single).c_str(),
+                good == 1 ? "exact image" : "FAILED");
+    std::filesystem::remove_all(tools.work / "board0");
+    good = 0;
+    double wall = with_boards(tools, kParallelBoards, kParallelBoards,
+                              [&](int i, std::uint16_t port) { good += update(i, port); });
+    std::printf(
+        "%d updates of 1 MiB at once, one board each: wall %s, aggregate %s, %d of %d "
+        "exact\n",
+        kParallelBoards, bench::format_seconds(wall).c_str(),
+        bench::format_rate(kParallelBoards * double(kParallelImageBytes), wall).c_str(),
+        good.load(), kParallelBoards);
+    good = 0;
+    wall = with_boards(tools, kParallelBoards, kParallelProbes, [&](int, std::uint16_t port) {
+        bench::ChildRun run =
+            bench::run_measured({tools.tool, "127.0.0.1", std::to_string(port), "version"}, {}, 60);
+        good += run.exit_status == 0;
+    });
+    std::printf("%d version probes at once on %d boards: wall %s, %d of %d succeeded\n",
+                kParallelProbes, kParallelBoards, bench::format_seconds(wall).c_str(), good.load(),
+                kParallelProbes);
+}
+
+std::string load_average() {
+    std::string text = bench::read_file("/proc/loadavg");
+    return text.empty() ? "unknown" : text.substr(0, text.find(' ', text.find(' ') + 1));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Tools tools;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--tool") {
+            tools.tool = argv[i + 1];
+        } else if (option == "--sim") {
+            tools.sim = argv[i + 1];
+        }
+    }
+    if (tools.tool.empty() || tools.sim.empty()) {
+        std::fprintf(stderr, "usage: tvflash_faults [--tool PATH] [--sim PATH]\n");
+        return 2;
+    }
+    tools.work =
+        std::filesystem::temp_directory_path() / ("tvflash_faults_" + std::to_string(getpid()));
+    std::filesystem::create_directories(tools.work);
+    std::printf("load average before: %s on %u cores\n", load_average().c_str(),
+                std::thread::hardware_concurrency());
+    survival_table(tools);
+    many_boards(tools);
+    std::printf("load average after: %s\n", load_average().c_str());
+    std::filesystem::remove_all(tools.work);
+    return 0;
+}
