@@ -29,7 +29,7 @@ void close_link_socket() {
 void hold_repeats() {
     link_state.repeats_held = true;
     while (link_state.repeat_in_flight) {
-        platform::sleep_ms(1);
+        link_state.repeat_in_flight.wait(true);
     }
 }
 
@@ -138,13 +138,11 @@ void repeat_last_message() {
         }
     }
     link_state.repeat_in_flight = false;
+    link_state.repeat_in_flight.notify_all();
 }
 
 void receive_message(char* buffer, std::size_t length) {
-    // Every wait starts with a full allowance, whatever a late count of the last one left behind.
-    watchdog_state.silent_seconds = 0;
-    watchdog_state.waiting = true;
-    wake_watchdog();
+    begin_timed_wait();
     for (int failures = 0;;) {
         std::size_t received = 0;
         bool ok = platform::receive_datagram(current_socket(), buffer, length, received);
@@ -182,7 +180,7 @@ void report_socket_error() {
 void shutdown_and_exit(int status) {
     // The shutdown never waits for the thread that performs it.
     if (on_watchdog_thread()) {
-        watchdog_state.thread_id = 0;
+        clear_watchdog_thread_id();
     }
     if (!claim_shutdown()) {
         wait_for_process_end();
@@ -198,9 +196,7 @@ void finish_shutdown(int status) {
     watchdog_state.quiet = true;
     watchdog_state.running = false;
     wake_watchdog();
-    while (watchdog_state.thread_id != 0) {
-        platform::sleep_ms(1);
-    }
+    await_watchdog_end();
     close_link_socket();
     platform::net_cleanup();
     // On the watchdog thread the main thread may still be reading the image; the process end
@@ -213,7 +209,9 @@ void finish_shutdown(int status) {
 }
 
 void wait_for_process_end() {
+    // Nothing ever sets it: the thread sleeps until the process ends.
+    static std::atomic<bool> never{false};
     for (;;) {
-        platform::sleep_ms(1000);
+        never.wait(false);
     }
 }
