@@ -3,17 +3,28 @@
 
 PRESET ?= dev
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev
+FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+# clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
+FUZZ_CXX ?= $(shell command -v clang++-14 || echo clang++)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test test-quick test-sanitize tsan asan release demo bench install package \
-	format clean
+.PHONY: all deps fuzz-deps install-missing build test test-quick test-sanitize tsan asan fuzz \
+	release demo bench install package format clean
 
 all: build
 
 # Installs the build tools and GoogleTest when any of them is missing.
 deps:
+	@$(MAKE) --no-print-directory install-missing PACKAGES="$(APT_PACKAGES)"
+
+# Installs clang and its libFuzzer runtime when missing.
+fuzz-deps:
+	@$(MAKE) --no-print-directory install-missing PACKAGES="$(FUZZ_APT_PACKAGES)"
+
+install-missing:
 	@missing=""; \
-	for p in $(APT_PACKAGES); do \
+	for p in $(PACKAGES); do \
 	    dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -65,6 +76,13 @@ asan: deps
 
 # The whole suite under ThreadSanitizer, then under AddressSanitizer with UndefinedBehaviorSanitizer.
 test-sanitize: tsan asan
+
+# Builds the libFuzzer targets of tests/fuzz with clang and runs each for FUZZ_SECONDS seconds
+# (default 60), one after the other; fails when any of them finds an input that breaks it.
+fuzz: fuzz-deps
+	cmake --preset fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+	cmake --build --preset fuzz
+	bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
