@@ -79,10 +79,11 @@ test-sanitize: tsan asan
 
 # Builds the libFuzzer targets of tests/fuzz with clang and runs each for FUZZ_SECONDS seconds
 # (default 60), one after the other; fails when any of them finds an input that breaks it.
+# FUZZ_TARGETS="on_datagram parse_area_reply" runs only those.
 fuzz: fuzz-deps
 	cmake --preset fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
 	cmake --build --preset fuzz
-	bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
+	FUZZ_TARGETS="$(FUZZ_TARGETS)" bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

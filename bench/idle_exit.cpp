@@ -25,9 +25,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kSilentRunTimeoutSeconds = 60;
 constexpr int kBoardPollMs = 50;
-// The board "erases" this long, so that the verdict finds the tool blocked in its receive with
-// the watchdog asleep, as a real erase does.
+// The board "erases" for 50 to 99 ms, so that the verdict finds the tool blocked in its receive
+// with the watchdog asleep, as a real erase does; the length varies from run to run, so that the
+// verdict falls anywhere within the watchdog's own timing.
 constexpr int kEraseMs = 50;
+constexpr int kEraseSpreadMs = 50;
 
 // A loopback datagram socket on a free port; -1 on failure.
 int open_loopback_socket(std::uint16_t& port) {
@@ -95,7 +97,8 @@ class ErasingBoard {
                 reply(from, "<VERSION> Talvium (benchmark board)");
             } else if (has_tag(text, "<ERASESYS>")) {
                 reply(from, "<ERASE_START>");
-                std::this_thread::sleep_for(std::chrono::milliseconds(kEraseMs));
+                int erase_ms = kEraseMs + (erases_++ * 37) % kEraseSpreadMs;
+                std::this_thread::sleep_for(std::chrono::milliseconds(erase_ms));
                 sent_ = Clock::now().time_since_epoch().count();
                 reply(from, "<ERASE_OK>");
             }
@@ -107,6 +110,7 @@ class ErasingBoard {
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<Clock::rep> sent_{0};
+    int erases_ = 0;
 };
 
 struct SilentFigures {

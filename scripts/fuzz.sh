@@ -12,8 +12,16 @@ seeds=$root/tests/fuzz/corpus
 dictionary=$root/tests/fuzz/protocol.dict
 work=$build/fuzz-work
 
-programs=("$build"/tests/fuzz/fuzz_*)
-if [ ! -x "${programs[0]}" ]; then
+# FUZZ_TARGETS, when set, names the targets to run (separated by blanks); all of them otherwise.
+if [ -n "${FUZZ_TARGETS:-}" ]; then
+    programs=()
+    for name in $FUZZ_TARGETS; do
+        programs+=("$build/tests/fuzz/fuzz_$name")
+    done
+else
+    programs=("$build"/tests/fuzz/fuzz_*)
+fi
+if [ ! -e "${programs[0]}" ]; then
     echo "fuzz.sh: no fuzz programs in $build/tests/fuzz" >&2
     exit 2
 fi
@@ -22,6 +30,11 @@ failed=0
 report=()
 for program in "${programs[@]}"; do
     name=${program##*/fuzz_}
+    if [ ! -x "$program" ]; then
+        echo "fuzz.sh: no fuzz target $name" >&2
+        failed=1
+        continue
+    fi
     mkdir -p "$work/$name/found" "$work/$name/artifacts"
     log=$work/$name/log.txt
     echo "fuzzing $name for ${seconds} s"
