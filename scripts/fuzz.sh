@@ -38,7 +38,7 @@ for program in "${programs[@]}"; do
     mkdir -p "$work/$name/found" "$work/$name/artifacts"
     log=$work/$name/log.txt
     echo "fuzzing $name for ${seconds} s"
-    "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$program" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 \
         -dict="$dictionary" -artifact_prefix="$work/$name/artifacts/" \
         "$work/$name/found" "$seeds/$name" >"$log" 2>&1
     status=$?
