@@ -74,8 +74,9 @@ void sleep_on_bell(const WatchdogState& state, const std::uint32_t* deadline_ms)
 
 // The timing of the wait in progress, as the watchdog keeps it.
 struct Timing {
-    std::uint32_t serial = 0;  // which wait
-    std::int32_t counted = 0;  // its whole seconds of silence so far
+    std::uint32_t serial = 0;       // which wait
+    std::int32_t counted = 0;       // its whole seconds of silence so far
+    std::uint32_t next_second = 0;  // the tick at which its next second is complete
 };
 
 // The tick at which the next progress character of the wait that began at start is due.
@@ -115,9 +116,14 @@ bool still_waiting(const WatchdogState& state, std::uint64_t mark) {
 // the next thing is due.
 std::uint32_t serve_wait(WatchdogState& state, std::uint64_t mark, Timing& timing) {
     std::uint32_t start = wait_start(mark);
-    if (still_waiting(state, mark) && ms_until(start + (timing.counted + 1) * kSecondMs) == 0) {
-        // A completed second: each is counted from the start of the wait, so the 20th falls 20 s
-        // after it however late this thread wakes.
+    if (still_waiting(state, mark) && ms_until(timing.next_second) == 0) {
+        // A completed second. The next one ends a second after this one was due, so a wake-up a
+        // little late does not shift the beat; after a longer stall (a suspended machine) the
+        // count goes on a second at a time from now, without a burst of repeats.
+        timing.next_second += kSecondMs;
+        if (ms_until(timing.next_second) == 0) {
+            timing.next_second = platform::tick_ms() + kSecondMs;
+        }
         ++timing.counted;
         state.silent_seconds = timing.counted;
         if (timing.counted >= kReplyTimeoutSeconds) {
@@ -136,7 +142,7 @@ std::uint32_t serve_wait(WatchdogState& state, std::uint64_t mark, Timing& timin
         std::uint32_t late = platform::tick_ms() - due;
         state.last_progress_tick = late < kSecondMs && due != 0 ? due : nonzero_tick();
     }
-    std::uint32_t next = ms_until(start + (timing.counted + 1) * kSecondMs);
+    std::uint32_t next = ms_until(timing.next_second);
     if (!state.quiet) {
         std::uint32_t to_progress = ms_until(progress_due(state, start));
         next = to_progress < next ? to_progress : next;
@@ -197,7 +203,7 @@ void watchdog_thread(WatchdogState* state) {
             continue;
         }
         if (wait_serial(mark) != timing.serial) {
-            timing = Timing{wait_serial(mark), 0};
+            timing = Timing{wait_serial(mark), 0, wait_start(mark) + kSecondMs};
         }
         // Whatever ends the wait while this thread sleeps is seen when it wakes, before anything
         // of that wait is done: a reply only ends it, so nothing needs waking for it.
