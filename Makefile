@@ -5,12 +5,17 @@ PRESET ?= dev
 # tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND (kept through sudo) answers
 # wireshark-common's question about capture rights with its default, so nothing waits for input.
 APT_PACKAGES := cmake ninja-build g++ libgtest-dev tshark tcpdump
+FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+# clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
+FUZZ_CXX ?= $(shell command -v clang++-14 || echo clang++)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
 
-.PHONY: all deps windows-deps build test test-quick test-sanitize tsan asan release demo bench \
-	faults install package windows test-windows package-windows apt-install format clean
+.PHONY: all deps windows-deps fuzz-deps apt-install build test test-quick test-sanitize tsan asan \
+	fuzz release demo bench faults install package windows test-windows package-windows format \
+	clean
 
 all: build
 
@@ -22,6 +27,10 @@ deps:
 # the message boxes.
 windows-deps: deps
 	@$(MAKE) --no-print-directory apt-install PACKAGES="$(WINDOWS_APT_PACKAGES)"
+
+# Installs clang and its libFuzzer runtime when missing.
+fuzz-deps:
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(FUZZ_APT_PACKAGES)"
 
 apt-install:
 	@missing=""; \
@@ -80,7 +89,8 @@ test-windows: windows
 	$(MAKE) build PRESET=dev
 	bash scripts/test_windows.sh
 
-# The Windows zip: tvflash.exe, the README and the manual page as text, left in build/windows.
+# The Windows zip: tvflash.exe, the README, the manual page as text, the protocol description and
+# the Wireshark dissector, left in build/windows.
 package-windows: windows
 	cd build/windows && cpack -G ZIP
 
@@ -96,6 +106,14 @@ asan: deps
 
 # The whole suite under ThreadSanitizer, then under AddressSanitizer with UndefinedBehaviorSanitizer.
 test-sanitize: tsan asan
+
+# Builds the libFuzzer targets of tests/fuzz with clang and runs each for FUZZ_SECONDS seconds
+# (default 60), one after the other; fails when any of them finds an input that breaks it.
+# FUZZ_TARGETS="on_datagram parse_area_reply" runs only those.
+fuzz: fuzz-deps
+	cmake --preset fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+	cmake --build --preset fuzz
+	FUZZ_TARGETS="$(FUZZ_TARGETS)" bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

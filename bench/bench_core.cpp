@@ -163,4 +163,8 @@ std::string format_kib_as_mib(double kib) {
     return format_double("%.1f MiB", kib / 1024.0);
 }
 
+std::string format_milliseconds(double seconds) {
+    return format_double("%.2f ms", seconds * 1000.0);
+}
+
 }  // namespace bench

@@ -61,4 +61,7 @@ std::string format_rate(double bytes, double seconds);
 std::string format_ratio(double numerator, double denominator);
 std::string format_kib_as_mib(double kib);
 
+// A time in seconds as milliseconds with two decimals: "0.42 ms".
+std::string format_milliseconds(double seconds);
+
 }  // namespace bench

@@ -187,6 +187,28 @@ int upload(std::uint16_t port, std::FILE* image) {
 
 }  // namespace
 
+int run_bound_probe(std::uint16_t port) {
+    return probe(port) ? 0 : 1;
+}
+
+int run_bound_erase(std::uint16_t port) {
+    if (!probe(port)) {
+        return 1;
+    }
+    int fd = connect_to_board(port);
+    if (fd < 0) {
+        return 1;
+    }
+    bool started = command_until(fd, "<ERASESYS>", "<ERASE_START>");
+    std::string verdict = started ? receive_reply(fd) : std::string();
+    close(fd);
+    if (!has_tag(verdict, "<ERASE_OK>")) {
+        return 1;
+    }
+    std::printf("OK.\n");
+    return 0;
+}
+
 int run_bound_client(std::uint16_t port, const std::string& image_path) {
     std::FILE* image = std::fopen(image_path.c_str(), "rb");
     if (image == nullptr) {

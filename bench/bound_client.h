@@ -14,4 +14,12 @@ namespace bench {
 // standard output. Returns 0 when the board took the image, 1 otherwise.
 int run_bound_client(std::uint16_t port, const std::string& image_path);
 
+// The same probe against a board that may never answer: "<VERSION>" once a second until a reply
+// comes, 20 seconds at most. Returns 0 when one board answered, 1 otherwise.
+int run_bound_probe(std::uint16_t port);
+
+// The probe, then on a fresh socket "<ERASESYS>" until "<ERASE_START>", then the erase verdict:
+// prints "OK." and returns 0 on "<ERASE_OK>", 1 otherwise.
+int run_bound_erase(std::uint16_t port);
+
 }  // namespace bench

@@ -1,7 +1,7 @@
 // tvflash_bench: the upload benchmark. Uploads images with `tvflash updatesys` to a fresh
-// tvflash-sim on loopback, measures the same upload by the benchmark's minimal client beside it,
-// and the tool's CPU time while it waits for a board that never answers. Prints a table; judges
-// nothing.
+// tvflash-sim on loopback and measures the same upload by the benchmark's minimal client beside
+// it; then, beside the same client, the tool's CPU time while it waits for a board that never
+// answers and its time from a board's last reply to its exit. Prints tables; judges nothing.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,6 +15,7 @@
 
 #include "bench_core.h"
 #include "bound_client.h"
+#include "idle_exit.h"
 #include "process.h"
 
 namespace {
@@ -38,7 +39,8 @@ struct Settings {
     std::string self;
     std::vector<int> sizes_mib = {1, 16, 64};
     int runs = 0;  // 0: 5 runs, 3 for images of 64 MiB and more
-    bool silent_wait = true;
+    bool uploads = true;
+    bool idle_exit = true;
 };
 
 // The figures of one uploader (the tool or the minimal client): samples, then their medians.
@@ -74,12 +76,13 @@ struct SizeResult {
 void print_help() {
     std::printf(
         "Usage: tvflash_bench [--tool PATH] [--sim PATH] [--sizes MIB,MIB,...] [--runs N]\n"
-        "                     [--no-silent-wait]\n"
+        "                     [--no-uploads] [--no-silent-wait]\n"
         "Uploads images of the given sizes (default 1,16,64 MiB) with `tvflash updatesys` to a\n"
         "fresh tvflash-sim on 127.0.0.1 and with the benchmark's minimal client, N runs each\n"
-        "(default 5, 3 for 64 MiB and more), and prints the medians. Then measures the tool's CPU\n"
-        "time during a 20-second wait for a board that never answers (--no-silent-wait skips "
-        "it).\n");
+        "(default 5, 3 for 64 MiB and more), and prints the medians (--no-uploads skips them).\n"
+        "Then, beside the minimal client, the CPU time of a 20-second wait for a board that never\n"
+        "answers (5 runs) and the time from a board's last reply to the exit (20 runs of\n"
+        "erasesys); --no-silent-wait skips these.\n");
 }
 
 std::optional<std::vector<int>> parse_sizes(const std::string& text) {
@@ -126,7 +129,9 @@ std::optional<Settings> parse_settings(int argc, char** argv) {
                 return std::nullopt;
             }
         } else if (arg == "--no-silent-wait") {
-            settings.silent_wait = false;
+            settings.idle_exit = false;
+        } else if (arg == "--no-uploads") {
+            settings.uploads = false;
         } else {
             std::fprintf(stderr, "tvflash_bench: unknown option '%s' (see --help)\n", arg.c_str());
             return std::nullopt;
@@ -280,24 +285,6 @@ SizeResult measure_size(const Settings& settings, const std::string& work_dir, i
     return result;
 }
 
-// A loopback socket that takes the tool's datagrams and never answers; its port.
-int open_silent_board(std::uint16_t& port) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 void print_row(const std::vector<std::string>& cells) {
     std::string row = "|";
     for (const std::string& cell : cells) {
@@ -347,27 +334,6 @@ void print_table(const std::vector<SizeResult>& results) {
     }
 }
 
-void measure_silent_wait(const Settings& settings) {
-    std::uint16_t port = 0;
-    int board = open_silent_board(port);
-    if (board < 0) {
-        std::fprintf(stderr, "tvflash_bench: cannot open the silent board's socket\n");
-        return;
-    }
-    std::fprintf(stderr, "silent wait: about 20 s\n");
-    ChildRun run = bench::run_measured(
-        {settings.tool, "127.0.0.1", std::to_string(port), "version"}, {}, kRunTimeoutSeconds);
-    close(board);
-    bool timed_out_as_it_should =
-        run.output.find("Target system not responding.") != std::string::npos;
-    std::printf(
-        "\nSilent wait: `tvflash version` against a socket that never answers ran %.1f s "
-        "(exit status %d%s); CPU %.3f s, %.2f%% of a core.\n",
-        run.wall_seconds, run.exit_status,
-        timed_out_as_it_should ? ", timeout reported" : ", no timeout line", run.cpu_seconds,
-        run.wall_seconds > 0 ? 100.0 * run.cpu_seconds / run.wall_seconds : 0.0);
-}
-
 // The one-minute load average of the machine, which other programs' work raises; -1 if unknown.
 double load_average() {
     double load[1];
@@ -388,20 +354,23 @@ int run_benchmark(const Settings& settings) {
     int flash_mib = flash_mib_for(settings.sizes_mib);
     double load_before = load_average();
     std::vector<SizeResult> results;
-    for (int size : settings.sizes_mib) {
+    for (int size : settings.uploads ? settings.sizes_mib : std::vector<int>{}) {
         results.push_back(measure_size(settings, work_dir, flash_mib, size));
     }
     std::remove((std::string(work_dir) + "/sim.out").c_str());
     rmdir(work_dir);
-    std::printf(
-        "Upload of `tvflash updatesys` to tvflash-sim on 127.0.0.1 (simulated flash of "
-        "%d MiB); bound: the minimal client doing the same wire work. Medians.\n",
-        flash_mib);
-    print_table(results);
-    std::printf("\nLoad average of the machine: %.2f before the uploads, %.2f after (%ld cores).\n",
+    if (settings.uploads) {
+        std::printf(
+            "Upload of `tvflash updatesys` to tvflash-sim on 127.0.0.1 (simulated flash of "
+            "%d MiB); bound: the minimal client doing the same wire work. Medians.\n",
+            flash_mib);
+        print_table(results);
+    }
+    std::printf("\nLoad average of the machine: %.2f before, %.2f after (%ld cores).\n",
                 load_before, load_average(), sysconf(_SC_NPROCESSORS_ONLN));
-    if (settings.silent_wait) {
-        measure_silent_wait(settings);
+    if (settings.idle_exit) {
+        bench::measure_idle_and_exit({settings.tool, settings.self});
+        std::printf("\nLoad average of the machine at the end: %.2f.\n", load_average());
     }
     return 0;
 }
@@ -411,6 +380,12 @@ int run_benchmark(const Settings& settings) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--bound-client") {
         return bench::run_bound_client(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3]);
+    }
+    if (argc == 3 && std::string(argv[1]) == "--bound-probe") {
+        return bench::run_bound_probe(static_cast<std::uint16_t>(std::atoi(argv[2])));
+    }
+    if (argc == 3 && std::string(argv[1]) == "--bound-erase") {
+        return bench::run_bound_erase(static_cast<std::uint16_t>(std::atoi(argv[2])));
     }
     if (argc == 2 && std::string(argv[1]) == "--help") {
         print_help();

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -153,6 +154,36 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
     if (WIFEXITED(status)) {
         run.exit_status = WEXITSTATUS(status);
     }
+    return run;
+}
+
+TimedExit run_to_exit(const std::vector<std::string>& argv, const std::string& output_path) {
+    TimedExit run;
+    std::vector<char*> args = c_arguments(argv);
+    int out_fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out_fd < 0) {
+        return run;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        exec_child(args, out_fd, out_fd);
+    }
+    close(out_fd);
+    if (pid < 0) {
+        return run;
+    }
+    run.started = true;
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.ended = Clock::now();
+    run.cpu_seconds = cpu_seconds_of(usage);
+    if (WIFEXITED(status)) {
+        run.exit_status = WEXITSTATUS(status);
+    }
+    run.output = read_file(output_path);
+    std::remove(output_path.c_str());
     return run;
 }
 

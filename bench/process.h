@@ -2,6 +2,7 @@
 // as it comes, and a background program (the simulator) started and stopped around the runs.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,19 @@ struct ChildRun {
 // output until it ends; kills it after timeout_seconds.
 ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& markers,
                       double timeout_seconds);
+
+// A run whose end is timed: the parent blocks in wait4, so `ended` is taken the moment the kernel
+// reports the exit.
+struct TimedExit {
+    bool started = false;
+    int exit_status = -1;
+    double cpu_seconds = 0;
+    std::chrono::steady_clock::time_point ended;
+    std::string output;  // standard output and standard error
+};
+
+// Runs argv to its end with its output to output_path (read back afterwards, then removed).
+TimedExit run_to_exit(const std::vector<std::string>& argv, const std::string& output_path);
 
 // A program left running in the background, its standard output going to a file.
 struct Background {

@@ -28,8 +28,8 @@ void close_link_socket() {
 // once a repeat already under way has finished.
 void hold_repeats() {
     link_state.repeats_held = true;
-    while (link_state.repeat_in_flight) {
-        platform::sleep_ms(1);
+    if (link_state.repeat_in_flight) {
+        sleep_until([] { return !link_state.repeat_in_flight; });
     }
 }
 
@@ -169,13 +169,11 @@ void repeat_last_message() {
         }
     }
     link_state.repeat_in_flight = false;
+    wake_watchdog();
 }
 
 void receive_message(char* buffer, std::size_t length) {
-    // Every wait starts with a full allowance, whatever a late count of the last one left behind.
-    watchdog_state.silent_seconds = 0;
-    watchdog_state.waiting = true;
-    wake_watchdog();
+    begin_timed_wait();
     for (int failures = 0;;) {
         std::size_t received = 0;
         bool ok = platform::receive_datagram(current_socket(), buffer, length, received);
@@ -217,7 +215,7 @@ void report_socket_error() {
 void shutdown_and_exit(int status) {
     // The shutdown never waits for the thread that performs it.
     if (on_watchdog_thread()) {
-        watchdog_state.thread_id = 0;
+        clear_watchdog_thread_id();
     }
     if (!claim_shutdown()) {
         wait_for_process_end();
@@ -233,9 +231,7 @@ void finish_shutdown(int status) {
     watchdog_state.quiet = true;
     watchdog_state.running = false;
     wake_watchdog();
-    while (watchdog_state.thread_id != 0) {
-        platform::sleep_ms(1);
-    }
+    await_watchdog_end();
     close_link_socket();
     platform::net_cleanup();
     // On the watchdog thread the main thread may still be reading the image; the process end
@@ -248,7 +244,8 @@ void finish_shutdown(int status) {
 }
 
 void wait_for_process_end() {
+    // Nothing ever makes it hold: the thread sleeps until the process ends.
     for (;;) {
-        platform::sleep_ms(1000);
+        sleep_until([] { return false; });
     }
 }

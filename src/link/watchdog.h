@@ -22,7 +22,9 @@ struct WatchdogState {
     std::atomic<std::uint32_t> last_progress_tick{0};  // 0: not yet set in this wait
     std::atomic<bool> uploading{false};                // never repeat while set
     std::atomic<bool> cyclic{false};                   // pause 4 s between timeout lines and exit
-    std::atomic<std::uint32_t> wakeups{0};             // bumped when a wait begins or the run stops
+    // The wait in progress or last begun: its serial number in the high 32 bits, the tick at which
+    // it began in the low ones. Written by the main thread as a wait begins.
+    std::atomic<std::uint64_t> wait_mark{0};
 };
 
 extern WatchdogState watchdog_state;
@@ -36,8 +38,25 @@ void start_watchdog();
 // The thread routine. Returns when running is found clear; at a timeout it ends the process.
 void watchdog_thread(WatchdogState* state);
 
-// Wakes the idle watchdog: a wait has begun or the run is stopping.
+// Marks the beginning of a receive's wait (waiting set, a full allowance of seconds) and wakes
+// the watchdog if it sleeps between waits. The watchdog never polls: it sleeps until the next
+// second or progress character of the wait is due, until a wait begins, or until the run stops.
+void begin_timed_wait();
+
+// Wakes the watchdog at once; used when the run stops (running already clear).
 void wake_watchdog();
+
+// Says that the watchdog takes no further part in a shutdown (thread_id 0) and wakes the shutdown
+// waiting for that.
+void clear_watchdog_thread_id();
+
+// Returns once thread_id is 0; sleeps meanwhile.
+void await_watchdog_end();
+
+// Sleeps on the watchdog's bell until done() holds; whoever makes it hold calls wake_watchdog().
+// std::atomic's own wait is not used anywhere: the C++ library of mingw-w64 can lose its
+// wake-ups, which would leave a thread asleep for ever.
+void sleep_until(bool (*done)());
 
 // True on the watchdog thread.
 bool on_watchdog_thread();

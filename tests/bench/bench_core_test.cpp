@@ -106,6 +106,7 @@ TEST(BenchStatistics, MedianAndCells) {
     EXPECT_EQ(bench::format_ratio(2.2, 2), "1.10x");
     EXPECT_EQ(bench::format_ratio(1, 0), "-");
     EXPECT_EQ(bench::format_kib_as_mib(3072), "3.0 MiB");
+    EXPECT_EQ(bench::format_milliseconds(0.00042), "0.42 ms");
 }
 
 }  // namespace
