@@ -116,6 +116,7 @@ class ErasingBoard {
 struct SilentFigures {
     std::vector<double> tool_cpu, bound_cpu, tool_wall, bound_wall;
     std::vector<double> tool_start_cpu, bound_start_cpu;  // runs that end at once
+    std::vector<double> sleeper_cpu;                      // 20 bare sleeps of a second
     int failed = 0;
 };
 
@@ -124,54 +125,70 @@ struct SilentFigures {
 void measure_start_and_end(const IdleExitSettings& settings, SilentFigures& figures) {
     for (int i = 0; i < settings.silent_runs; ++i) {
         figures.tool_start_cpu.push_back(
-            run_measured({settings.tool}, {}, kSilentRunTimeoutSeconds).cpu_seconds);
+            run_measured({settings.tool}, {}, kSilentRunTimeoutSeconds, Start::spawn).cpu_seconds);
         figures.bound_start_cpu.push_back(
-            run_measured({settings.self, "--help"}, {}, kSilentRunTimeoutSeconds).cpu_seconds);
+            run_measured({settings.self, "--help"}, {}, kSilentRunTimeoutSeconds, Start::spawn)
+                .cpu_seconds);
     }
 }
 
-SilentFigures measure_silent_waits(const IdleExitSettings& settings) {
-    SilentFigures figures;
+// One silent wait: `tvflash version`, or the client's probe, against a socket of its own that
+// never answers. Returns whether the run ended as a timeout should.
+bool measure_one_silent_wait(const std::vector<std::string>& argv_before_port, bool is_tool,
+                             ChildRun& run) {
     std::uint16_t port = 0;
     int board = open_loopback_socket(port);
     if (board < 0) {
-        std::fprintf(stderr, "tvflash_bench: cannot open the silent board's socket\n");
-        figures.failed = 2 * settings.silent_runs;
-        return figures;
+        std::fprintf(stderr, "tvflash_bench: cannot open a silent board's socket\n");
+        return false;
     }
-    std::string port_text = std::to_string(port);
-    std::vector<ChildRun> tool_runs(static_cast<std::size_t>(settings.silent_runs));
-    std::vector<ChildRun> bound_runs(tool_runs.size());
-    std::vector<std::thread> runners;
-    std::fprintf(stderr, "silent waits: %d of the tool and %d of the client at once, about 20 s\n",
-                 settings.silent_runs, settings.silent_runs);
-    for (std::size_t i = 0; i < tool_runs.size(); ++i) {
-        runners.emplace_back([&, i] {
-            tool_runs[i] = run_measured({settings.tool, "127.0.0.1", port_text, "version"}, {},
-                                        kSilentRunTimeoutSeconds);
-        });
-        runners.emplace_back([&, i] {
-            bound_runs[i] = run_measured({settings.self, "--bound-probe", port_text}, {},
-                                         kSilentRunTimeoutSeconds);
-        });
+    std::vector<std::string> argv = argv_before_port;
+    argv.push_back(std::to_string(port));
+    if (is_tool) {
+        argv.push_back("version");
     }
-    for (std::thread& runner : runners) {
-        runner.join();
-    }
+    run = run_measured(argv, {}, kSilentRunTimeoutSeconds, Start::spawn);
     close(board);
-    for (std::size_t i = 0; i < tool_runs.size(); ++i) {
-        bool tool_ok =
-            tool_runs[i].exit_status == 1 &&
-            tool_runs[i].output.find("Target system not responding.") != std::string::npos;
-        bool bound_ok = bound_runs[i].exit_status == 1 && !bound_runs[i].timed_out;
+    if (is_tool) {
+        return run.exit_status == 1 &&
+               run.output.find("Target system not responding.") != std::string::npos;
+    }
+    return run.exit_status == 1 && !run.timed_out;
+}
+
+// The tool and the client wait side by side, one pair at a time: more at once would make them
+// share a board socket's queue and two cores, and the figures would measure that crowding.
+SilentFigures measure_silent_waits(const IdleExitSettings& settings) {
+    SilentFigures figures;
+    std::fprintf(
+        stderr,
+        "silent waits: %d pairs of the tool and the client (and a bare sleeper), about %d s\n",
+        settings.silent_runs, settings.silent_runs * 20);
+    for (int i = 0; i < settings.silent_runs; ++i) {
+        ChildRun tool_run;
+        ChildRun bound_run;
+        bool tool_ok = false;
+        std::thread tool_runner([&] {
+            tool_ok = measure_one_silent_wait({settings.tool, "127.0.0.1"}, true, tool_run);
+        });
+        std::thread sleeper_runner([&] {
+            ChildRun sleeper = run_measured({settings.self, "--bare-sleeps"}, {},
+                                            kSilentRunTimeoutSeconds, Start::spawn);
+            if (sleeper.exit_status == 0) {
+                figures.sleeper_cpu.push_back(sleeper.cpu_seconds);
+            }
+        });
+        bool bound_ok = measure_one_silent_wait({settings.self, "--bound-probe"}, false, bound_run);
+        tool_runner.join();
+        sleeper_runner.join();
         if (!tool_ok || !bound_ok) {
             ++figures.failed;
             continue;
         }
-        figures.tool_cpu.push_back(tool_runs[i].cpu_seconds);
-        figures.tool_wall.push_back(tool_runs[i].wall_seconds);
-        figures.bound_cpu.push_back(bound_runs[i].cpu_seconds);
-        figures.bound_wall.push_back(bound_runs[i].wall_seconds);
+        figures.tool_cpu.push_back(tool_run.cpu_seconds);
+        figures.tool_wall.push_back(tool_run.wall_seconds);
+        figures.bound_cpu.push_back(bound_run.cpu_seconds);
+        figures.bound_wall.push_back(bound_run.wall_seconds);
     }
     measure_start_and_end(settings, figures);
     return figures;
@@ -248,24 +265,36 @@ void measure_idle_and_exit(const IdleExitSettings& settings) {
     std::printf("| --- | --- | --- | --- | --- | --- |\n");
     std::printf("| CPU of a 20-second silent wait | %zu of %d | %s | %s | %s | %s |\n",
                 silent.tool_cpu.size(), settings.silent_runs,
-                format_seconds(median(silent.tool_cpu)).c_str(),
-                format_seconds(median(silent.bound_cpu)).c_str(), range_ms(silent.tool_cpu).c_str(),
-                range_ms(silent.bound_cpu).c_str());
+                format_milliseconds(median(silent.tool_cpu)).c_str(),
+                format_milliseconds(median(silent.bound_cpu)).c_str(),
+                range_ms(silent.tool_cpu).c_str(), range_ms(silent.bound_cpu).c_str());
+    std::printf("| CPU of 20 one-second sleeps and nothing else | %zu | | %s | | %s |\n",
+                silent.sleeper_cpu.size(), format_milliseconds(median(silent.sleeper_cpu)).c_str(),
+                range_ms(silent.sleeper_cpu).c_str());
     std::printf("| Wall of that wait | %zu of %d | %s | %s | | |\n", silent.tool_wall.size(),
                 settings.silent_runs, format_seconds(median(silent.tool_wall)).c_str(),
                 format_seconds(median(silent.bound_wall)).c_str());
     std::printf(
         "| CPU of a run that ends at once (start and exit alone) | %d | %s | %s | %s | %s |\n",
-        settings.silent_runs, format_seconds(median(silent.tool_start_cpu)).c_str(),
-        format_seconds(median(silent.bound_start_cpu)).c_str(),
+        settings.silent_runs, format_milliseconds(median(silent.tool_start_cpu)).c_str(),
+        format_milliseconds(median(silent.bound_start_cpu)).c_str(),
         range_ms(silent.tool_start_cpu).c_str(), range_ms(silent.bound_start_cpu).c_str());
-    std::printf("| The wait's own CPU (the difference of the medians) | | %s | %s | | |\n",
-                format_seconds(median(silent.tool_cpu) - median(silent.tool_start_cpu)).c_str(),
-                format_seconds(median(silent.bound_cpu) - median(silent.bound_start_cpu)).c_str());
+    std::printf(
+        "| The wait's own CPU (the difference of the medians) | | %s | %s | | |\n",
+        format_milliseconds(median(silent.tool_cpu) - median(silent.tool_start_cpu)).c_str(),
+        format_milliseconds(median(silent.bound_cpu) - median(silent.bound_start_cpu)).c_str());
     std::printf("| Last reply to exit | %zu of %d | %s | %s | %s | %s |\n", exits.tool.size(),
                 settings.exit_runs, format_milliseconds(median(exits.tool)).c_str(),
                 format_milliseconds(median(exits.bound)).c_str(), range_ms(exits.tool).c_str(),
                 range_ms(exits.bound).c_str());
+}
+
+int run_bare_sleeps() {
+    constexpr int kSleeps = 20;
+    for (int i = 0; i < kSleeps; ++i) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return 0;
 }
 
 }  // namespace bench

@@ -387,6 +387,9 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--bound-erase") {
         return bench::run_bound_erase(static_cast<std::uint16_t>(std::atoi(argv[2])));
     }
+    if (argc == 2 && std::string(argv[1]) == "--bare-sleeps") {
+        return bench::run_bare_sleeps();
+    }
     if (argc == 2 && std::string(argv[1]) == "--help") {
         print_help();
         return 0;

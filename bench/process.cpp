@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+extern char** environ;
 
 namespace bench {
 
@@ -45,6 +48,37 @@ std::vector<char*> c_arguments(const std::vector<std::string>& argv) {
     }
     execv(args[0], args.data());
     _exit(127);
+}
+
+pid_t spawn_child(std::vector<char*>& args, int out_fd, int err_fd) {
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+    if (err_fd < 0) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
+    }
+    pid_t pid = -1;
+    int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+// Starts argv with stdin from /dev/null, stdout on out_fd and stderr on err_fd (/dev/null when
+// negative); the process id, or -1.
+pid_t start_child(std::vector<char*>& args, int out_fd, int err_fd, Start start) {
+    if (start == Start::spawn) {
+        return spawn_child(args, out_fd, err_fd);
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        exec_child(args, out_fd, err_fd);
+    }
+    return pid;
 }
 
 // A pipe whose ends no other child inherits: a child started at the same time by another thread
@@ -93,7 +127,7 @@ void note_markers(const std::string& output, std::size_t old_size,
 }  // namespace
 
 ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& markers,
-                      double timeout_seconds) {
+                      double timeout_seconds, Start start) {
     ChildRun run;
     run.marker_seconds.assign(markers.size(), -1);
     std::vector<char*> args = c_arguments(argv);
@@ -101,12 +135,8 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
     if (!open_pipe(pipe_fds)) {
         return run;
     }
-    Clock::time_point start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipe_fds[0]);
-        exec_child(args, pipe_fds[1], pipe_fds[1]);
-    }
+    Clock::time_point started_at = Clock::now();
+    pid_t pid = start_child(args, pipe_fds[1], pipe_fds[1], start);
     close(pipe_fds[1]);
     if (pid < 0) {
         close(pipe_fds[0]);
@@ -115,7 +145,7 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
     run.started = true;
     char chunk[4096];
     for (;;) {
-        double left = timeout_seconds - seconds_since(start);
+        double left = timeout_seconds - seconds_since(started_at);
         if (left <= 0) {
             run.timed_out = true;
             kill(pid, SIGKILL);
@@ -138,7 +168,7 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
         }
         std::size_t old_size = run.output.size();
         run.output.append(chunk, static_cast<std::size_t>(got));
-        note_markers(run.output, old_size, markers, seconds_since(start), run.marker_seconds);
+        note_markers(run.output, old_size, markers, seconds_since(started_at), run.marker_seconds);
         // The tool writes a character per block; reading each at once would make the benchmark
         // compete with the upload it measures. A pause bounds the markers' error to about 1 ms.
         pause_ms(kReadPauseMs);
@@ -148,7 +178,7 @@ ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<st
     rusage usage{};
     while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    run.wall_seconds = seconds_since(start);
+    run.wall_seconds = seconds_since(started_at);
     run.cpu_seconds = cpu_seconds_of(usage);
     run.peak_rss_kib = peak_rss_kib_of(usage);
     if (WIFEXITED(status)) {
@@ -164,10 +194,7 @@ TimedExit run_to_exit(const std::vector<std::string>& argv, const std::string& o
     if (out_fd < 0) {
         return run;
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        exec_child(args, out_fd, out_fd);
-    }
+    pid_t pid = start_child(args, out_fd, out_fd, Start::spawn);
     close(out_fd);
     if (pid < 0) {
         return run;
@@ -194,10 +221,7 @@ std::optional<Background> start_background(const std::vector<std::string>& argv,
     if (out_fd < 0) {
         return std::nullopt;
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        exec_child(args, out_fd, -1);
-    }
+    pid_t pid = start_child(args, out_fd, -1, Start::spawn);
     close(out_fd);
     if (pid < 0) {
         return std::nullopt;

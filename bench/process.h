@@ -23,10 +23,19 @@ struct ChildRun {
     std::vector<double> marker_seconds;
 };
 
+// How a measured child is started. Each keeps one figure the child's own and taints the other:
+// after a fork the exec tears down a copy of the benchmark's page tables, which the child's CPU
+// time is charged for (a few milliseconds); after a spawn, which shares the benchmark's memory
+// until the exec, the kernel takes the benchmark's resident size into the child's peak.
+enum class Start {
+    fork,   // for the peak memory
+    spawn,  // for small CPU times
+};
+
 // Runs argv (argv[0] being the program's path) with standard input from /dev/null, reading its
 // output until it ends; kills it after timeout_seconds.
 ChildRun run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& markers,
-                      double timeout_seconds);
+                      double timeout_seconds, Start start = Start::fork);
 
 // A run whose end is timed: the parent blocks in wait4, so `ended` is taken the moment the kernel
 // reports the exit.
