@@ -9,6 +9,15 @@
 #include <string_view>
 #include <vector>
 
+// The tool and the simulator the benchmarks run unless told otherwise; the build sets them to its
+// own programs.
+#ifndef TVFLASH_BENCH_TOOL
+#define TVFLASH_BENCH_TOOL ""
+#endif
+#ifndef TVFLASH_BENCH_SIM
+#define TVFLASH_BENCH_SIM ""
+#endif
+
 namespace bench {
 
 // The image checksum the board verifies: the sum modulo 2^32 of the bytes taken as big-endian

@@ -23,13 +23,6 @@
 
 namespace {
 
-#ifndef TVFLASH_BENCH_TOOL
-#define TVFLASH_BENCH_TOOL ""
-#endif
-#ifndef TVFLASH_BENCH_SIM
-#define TVFLASH_BENCH_SIM ""
-#endif
-
 constexpr int kRunsPerRow = 20;
 constexpr int kWorkers = 4;
 constexpr double kRunTimeoutSeconds = 90;

@@ -22,13 +22,6 @@ namespace {
 
 using bench::ChildRun;
 
-#ifndef TVFLASH_BENCH_TOOL
-#define TVFLASH_BENCH_TOOL ""
-#endif
-#ifndef TVFLASH_BENCH_SIM
-#define TVFLASH_BENCH_SIM ""
-#endif
-
 constexpr double kRunTimeoutSeconds = 600;
 constexpr double kSimStartSeconds = 5;
 constexpr double kMiB = 1024.0 * 1024.0;
