@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/fake_board.h"
@@ -56,6 +58,27 @@ TEST(WatchdogEndToEnd, NothingListeningEndsAfterTenFailedReceives) {
     // run with the same line after about two seconds.
     EXPECT_GE(r.seconds, e2e::windows_build() ? 1.0 : 7.0);
     EXPECT_LE(r.seconds, 15.0);
+}
+
+// A machine suspended in the middle of a wait: the seconds it slept bring one repeat when it goes
+// on, not a burst of one per second missed.
+TEST(WatchdogEndToEnd, StalledToolRepeatsOnceWhenItGoesOn) {
+    e2e::FakeBoard board(ignore_everything);
+    e2e::ToolCommand tool = e2e::tool_command({"127.0.0.1", board.port_text(), "version"});
+    e2e::ChildProcess child(tool.program, tool.args);
+    ASSERT_NE(child.read_until("Connecting", 10s).find("Connecting"), std::string::npos);
+    std::this_thread::sleep_for(1500ms);
+    child.send_signal(SIGSTOP);
+    std::this_thread::sleep_for(3500ms);
+    const int before = board.count_received("<VERSION>");
+    child.send_signal(SIGCONT);
+    for (int i = 0; i < 300 && board.count_received("<VERSION>") == before; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    // The next repeat is a second away; a burst would have come within milliseconds.
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(board.count_received("<VERSION>"), before + 1);
+    child.finish(2s, SIGKILL);
 }
 
 TEST(WatchdogEndToEnd, CyclicTimeoutPausesBeforeTheEnd) {
