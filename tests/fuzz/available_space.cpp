@@ -1,7 +1,5 @@
 // available_space of "<SIZE_ERROR><EXPANDED>": white space, then a signed decimal, read as atoi
 // reads it (compared with strtoll), saturated to the int32 range; 0 without a number.
-#include <climits>
-#include <cstdlib>
 #include <string>
 
 #include "fuzz_check.h"
@@ -14,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reply.resize(std::min(reply.find('\0'), kMessageBufferSize - 1));
     std::int32_t space = available_space(reply);
     std::string number = reply.size() > 22 ? reply.substr(22) : std::string();
-    long long expected = std::strtoll(number.c_str(), nullptr, 10);
-    expected = expected > INT_MAX ? INT_MAX : expected < INT_MIN ? INT_MIN : expected;
-    FUZZ_CHECK(space == expected);
+    FUZZ_CHECK(space == fuzz::saturated_int32(number));
     FUZZ_CHECK(classify_completion_reply(reply) == CompletionReply::space_error);
     return 0;
 }

@@ -2,10 +2,12 @@
 // stops the run with the failed condition, in the fuzzer and in the corpus replay alike.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -34,6 +36,13 @@ inline bool is_terminal_safe(std::string_view text) {
         }
     }
     return true;
+}
+
+// What atoi reads from the start of text, saturated to the int32 range: the reference the
+// number readers are held to, taken from strtoll.
+inline long long saturated_int32(const std::string& text) {
+    long long value = std::strtoll(text.c_str(), nullptr, 10);
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value;
 }
 
 }  // namespace fuzz
