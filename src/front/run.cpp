@@ -65,8 +65,8 @@ void run_dialogue(const Invocation& call) {
         report_flash_config();
     }
     if (is_upload_command(call.code)) {
-        upload_image(call.code, *call.file_name, call.image_size);
-        complete_update(call.program_name);
+        UploadSummary upload = upload_image(call.code, *call.file_name, call.image_size);
+        complete_update(call.program_name, upload);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "sessions/upload.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "link/console.h"
@@ -20,30 +21,59 @@ void open_image_stream(const std::string& file_name) {
     }
 }
 
+// The block loop's record: bytes sent, what the completion must know, and the times of the
+// "<ACK>"s so far.
+struct BlockLoop {
+    std::uint64_t total = 0;
+    UploadSummary summary;
+    AckTimes ack_times;
+};
+
+// A "<NACK>" after a silence for a block the checksum cannot see: the board may hold the block
+// already, and a resend would be stored a second time without the checksum noticing. Nothing more
+// is sent; the board is left with an unfinished upload.
+[[noreturn]] void refuse_unprovable_block(const unsigned char* block, std::size_t length,
+                                          std::uint64_t block_number) {
+    bool all_zero = std::all_of(block, block + length, [](unsigned char b) { return b == 0; });
+    print_out("FAILED (%s).\n", unprovable_block_reason(block_number, all_zero).c_str());
+    shutdown_and_exit(1);
+}
+
 // The board acknowledges every block before the next one is read; it asks for a block again with
 // "<NACK>". The tool itself never resends a block: a lost one ends in the watchdog's timeout.
-void send_block(const unsigned char* block, std::size_t length, std::uint64_t& total) {
+void send_block(const unsigned char* block, std::size_t length, BlockLoop& loop) {
     const auto wire_length = static_cast<std::int32_t>(length);
+    const bool unseen = block_escapes_checksum(block, length);
+    loop.summary.blocks += 1;
+    loop.summary.has_unseen_block = loop.summary.has_unseen_block || unseen;
     send_message(block, wire_length);
-    total += length;
+    std::uint32_t sent_at = platform::tick_ms();
+    loop.total += length;
     for (;;) {
         std::string_view reply = receive_reply();
+        std::uint32_t elapsed = platform::tick_ms() - sent_at;
         if (has_tag(reply, "<ACK>")) {
-            if (total % kBlockSize == 0) {
+            loop.ack_times.add(elapsed);
+            if (loop.total % kBlockSize == 0) {
                 print_out(".");
             }
             return;
         }
         if (has_tag(reply, "<NACK>")) {
+            if (unseen && classify_block_nack(elapsed, loop.ack_times.typical()) ==
+                              BlockNack::after_silence) {
+                refuse_unprovable_block(block, length, loop.summary.blocks);
+            }
             send_message(block, wire_length);
+            sent_at = platform::tick_ms();
             print_out("+");
         }
     }
 }
 
 // Sends the image from the stream's current position to its end (or its first read error) and
-// returns the checksum of the bytes sent; total counts them.
-std::uint32_t send_blocks(std::FILE* stream, std::uint64_t& total) {
+// returns the checksum of the bytes sent.
+std::uint32_t send_blocks(std::FILE* stream, BlockLoop& loop) {
     unsigned char block[kBlockSize];
     std::uint32_t checksum = 0;
     for (;;) {
@@ -52,7 +82,7 @@ std::uint32_t send_blocks(std::FILE* stream, std::uint64_t& total) {
             return checksum;
         }
         checksum = image_checksum(block, length, checksum);
-        send_block(block, length, total);
+        send_block(block, length, loop);
         if (length < sizeof block) {
             return checksum;
         }
@@ -92,9 +122,29 @@ void ask_about_bootloader(std::string_view reply, std::string_view program_name)
     send_command();
 }
 
+enum class AnswerFirst { no, with_break };
+
+// Every block had its "<ACK>" before the next was sent, so an "<ACK>" after the last one means the
+// board acknowledged a block twice (the network delivered it twice) or the network duplicated an
+// "<ACK>". With a block the checksum cannot see, the first cannot be ruled out: the update is not
+// reported successful, and a bootloader question is answered "<BREAK>" without asking.
+void refuse_spare_acks(const UploadSummary& upload, std::uint64_t spare_acks, AnswerFirst answer) {
+    if (!upload.has_unseen_block || spare_acks == 0) {
+        return;
+    }
+    if (answer == AnswerFirst::with_break) {
+        set_command("<BREAK>");
+        send_command();
+    }
+    print_out("FAILED (%s).\n",
+              spare_ack_reason(upload.blocks + spare_acks, upload.blocks).c_str());
+    shutdown_and_exit(1);
+}
+
 }  // namespace
 
-void upload_image(CommandCode code, const std::string& file_name, std::uint64_t image_size) {
+UploadSummary upload_image(CommandCode code, const std::string& file_name,
+                           std::uint64_t image_size) {
     set_command(command_entry(code).wire_text);
     open_image_stream(file_name);
     await_tag("<OK_LOAD>");
@@ -106,17 +156,19 @@ void upload_image(CommandCode code, const std::string& file_name, std::uint64_t 
     watchdog_state.timeout_line2 = "Target system no longer responding.";
     watchdog_state.uploading = true;
 
-    std::uint64_t total = 0;
-    std::uint32_t checksum = send_blocks(link_state.image_stream, total);
+    BlockLoop loop;
+    std::uint32_t checksum = send_blocks(link_state.image_stream, loop);
     send_end_load(checksum);
-    print_out("OK.\nTotal of %llu bytes uploaded.\n", static_cast<unsigned long long>(total));
+    print_out("OK.\nTotal of %llu bytes uploaded.\n", static_cast<unsigned long long>(loop.total));
     print_out("File transfer consistency check...");
 
     watchdog_state.progress_char = '.';
     watchdog_state.timeout_line1 = "timeout.";
+    return loop.summary;
 }
 
-void complete_update(std::string_view program_name) {
+void complete_update(std::string_view program_name, const UploadSummary& upload) {
+    std::uint64_t spare_acks = 0;
     for (;;) {
         std::string_view reply = receive_reply();
         switch (classify_completion_reply(reply)) {
@@ -136,6 +188,7 @@ void complete_update(std::string_view program_name) {
                 print_out("FAILED (size of image file too large).\n");
                 shutdown_and_exit(1);
             case CompletionReply::update_ok:
+                refuse_spare_acks(upload, spare_acks, AnswerFirst::no);
                 print_out("OK.\nFlash memory update successful.\n");
                 return;
             case CompletionReply::update_error:
@@ -153,12 +206,14 @@ void complete_update(std::string_view program_name) {
                     "proceeds).\n");
                 shutdown_and_exit(1);
             case CompletionReply::bootloader_query:
+                refuse_spare_acks(upload, spare_acks, AnswerFirst::with_break);
                 ask_about_bootloader(reply, program_name);
                 break;
             case CompletionReply::nack:
                 resend_command_with_zero();
                 break;
             case CompletionReply::other:
+                spare_acks += has_tag(reply, "<ACK>") ? 1 : 0;
                 echo_unexpected(reply);
                 break;
         }

@@ -7,11 +7,20 @@
 
 #include "front/command_table.h"
 
+// What the completion needs to know of the upload that went before it.
+struct UploadSummary {
+    std::uint64_t blocks = 0;       // blocks sent, each counted once however often it was sent
+    bool has_unseen_block = false;  // a block whose words sum to zero, unseen by the checksum
+};
+
 // Announces the upload, sends the image block by block and closes it with the checksummed
-// end-of-load message. Returns once that message has been sent.
-void upload_image(CommandCode code, const std::string& file_name, std::uint64_t image_size);
+// end-of-load message. Returns once that message has been sent. A block the checksum cannot see
+// that the board asks for again after a silence ends the run: the board may hold it twice.
+UploadSummary upload_image(CommandCode code, const std::string& file_name,
+                           std::uint64_t image_size);
 
 // Waits for the board's verdicts on the transfer and the flash update, asking the operator about a
 // bootloader built for another board type (program_name is the question's caption). Returns after
-// "<UPDATE_OK>"; every other end of it ends the run with status 1.
-void complete_update(std::string_view program_name);
+// "<UPDATE_OK>"; every other end of it ends the run with status 1. An image with a block the
+// checksum cannot see is not reported written when more "<ACK>"s came than blocks were sent.
+void complete_update(std::string_view program_name, const UploadSummary& upload);

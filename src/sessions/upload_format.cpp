@@ -1,5 +1,7 @@
 #include "sessions/upload_format.h"
 
+#include <algorithm>
+
 #include "sessions/framing.h"
 
 namespace {
@@ -27,6 +29,43 @@ std::uint32_t image_checksum(const unsigned char* bytes, std::size_t count, std:
         sum += big_endian_word(bytes + i, count - i);
     }
     return sum;
+}
+
+bool block_escapes_checksum(const unsigned char* bytes, std::size_t count) {
+    return count > 0 && image_checksum(bytes, count, 0) == 0;
+}
+
+BlockNack classify_block_nack(std::uint32_t elapsed_ms, std::uint32_t typical_ack_ms) {
+    std::uint64_t bound = std::max<std::uint64_t>(
+        kNackRefusalFloorMs, std::uint64_t{kNackRefusalFactor} * typical_ack_ms);
+    return elapsed_ms < bound ? BlockNack::refusal : BlockNack::after_silence;
+}
+
+void AckTimes::add(std::uint32_t ms) {
+    times_[count_ % kKept] = ms;
+    ++count_;
+}
+
+std::uint32_t AckTimes::typical() const {
+    std::size_t kept = std::min(count_, kKept);
+    if (kept == 0) {
+        return 0;
+    }
+    std::array<std::uint32_t, kKept> sorted = times_;
+    auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(kept / 2);
+    std::nth_element(sorted.begin(), middle, sorted.begin() + static_cast<std::ptrdiff_t>(kept));
+    return *middle;
+}
+
+std::string unprovable_block_reason(std::uint64_t block_number, bool all_zero) {
+    return "block " + std::to_string(block_number) +
+           (all_zero ? " is all zeros" : " adds up to zero") +
+           " and may have been stored twice; the checksum cannot tell";
+}
+
+std::string spare_ack_reason(std::uint64_t acks, std::uint64_t blocks) {
+    return std::to_string(acks) + " acknowledgements for " + std::to_string(blocks) +
+           " blocks; a block stored twice cannot be ruled out";
 }
 
 std::string format_end_load(std::uint32_t checksum) {

@@ -2,6 +2,7 @@
 // end-of-load datagram, the board's completion replies and the bootloader question's text.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,6 +15,48 @@ inline constexpr std::size_t kBlockSize = 1024;
 // partial word filled with zero bytes at its low end. Feeding an image in pieces whose lengths,
 // all but the last, are multiples of 4 gives the same sum as one call over the whole image.
 std::uint32_t image_checksum(const unsigned char* bytes, std::size_t count, std::uint32_t sum);
+
+// True when a block's words sum to 0 modulo 2^32 (an all-zero padding block, most often): the
+// checksum cannot see such a block stored twice, nor one left out.
+bool block_escapes_checksum(const unsigned char* bytes, std::size_t count);
+
+// What a "<NACK>" for a block means. A board that could not take a block refuses it as fast as it
+// would acknowledge it, and holds nothing of it. A board that heard nothing for a while asks again
+// after its own silence timer: then either the block was lost (it holds nothing) or its "<ACK>"
+// was (it holds the block already), and nothing on the wire tells the two apart.
+enum class BlockNack { refusal, after_silence };
+
+// The quickest "<NACK>" taken for one after a silence: below it, a "<NACK>" is a refusal. It is
+// kNackRefusalFactor times the upload's typical "<ACK>" time, and never less than
+// kNackRefusalFloorMs, which covers the first blocks and a loaded machine. A board whose silence
+// timer is shorter than this bound is taken for refusing.
+inline constexpr std::uint32_t kNackRefusalFloorMs = 100;
+inline constexpr std::uint32_t kNackRefusalFactor = 4;
+
+// Sorts a "<NACK>" that came elapsed_ms after the block was sent, typical_ack_ms being the
+// upload's typical time from a block to its "<ACK>".
+BlockNack classify_block_nack(std::uint32_t elapsed_ms, std::uint32_t typical_ack_ms);
+
+// The upload's recent times from a block to its "<ACK>"; typical() is their median (0 before the
+// first), so that a single slow block does not move it.
+class AckTimes {
+  public:
+    void add(std::uint32_t ms);
+    std::uint32_t typical() const;
+
+  private:
+    static constexpr std::size_t kKept = 16;
+    std::array<std::uint32_t, kKept> times_{};
+    std::size_t count_ = 0;  // times added so far; the latest kKept are kept
+};
+
+// The reason of the FAILED line when a block the checksum cannot see was asked for again after a
+// silence (block_number counted from 1).
+std::string unprovable_block_reason(std::uint64_t block_number, bool all_zero);
+
+// The reason of the FAILED line when the board acknowledged more blocks than were sent and the
+// image holds a block the checksum cannot see.
+std::string spare_ack_reason(std::uint64_t acks, std::uint64_t blocks);
 
 // The end-of-load datagram for a checksum: "<END_LOAD> %d" with the checksum as a signed 32-bit
 // number, a space appended when the text's length is even, then the terminating zero. The

@@ -88,6 +88,68 @@ TEST(UploadEndToEnd, NackResendsTheSameBlockAndOtherRepliesAreIgnored) {
                                         e2e::end_load_for(image)}));
 }
 
+// A block whose words sum to zero escapes the checksum: stored twice, it shifts the rest of the
+// image unseen. A "<NACK>" for it after a silence (its "<ACK>" may have been lost), or more
+// "<ACK>"s than blocks, leaves an image nobody can vouch for; a refusal at once, any other block
+// and an image without such a block go on as before.
+TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
+    e2e::ImageFolder folder;
+    const std::string plain = e2e::pattern_image(3072);
+    const std::string padded = e2e::overwrite(plain, 1024, std::string(1024, '\0'));
+    const std::string stored_twice =
+        "FAILED (block 2 is all zeros and may have been stored twice; the checksum cannot tell).\n";
+    const std::string spare =
+        "FAILED (4 acknowledgements for 3 blocks; a block stored twice cannot be ruled out).\n";
+    using Turns = std::vector<std::vector<e2e::Reply>>;
+    const Turns silence_nack = {{{"<NACK>", 300ms}}},
+                silence_then_ack = {{{"<NACK>", 300ms}}, {"<ACK>"}},
+                refused = {{"<NACK>"}, {"<ACK>"}}, acked_twice = {{"<ACK>", "<ACK>"}};
+    const std::vector<e2e::Reply> written = {"<UPDATE_OK>"},
+                                  checked = {"<CHECK_OK>", "<UPDATE_OK>"},
+                                  asked = {"<CHECK_OK>", kQuery};
+    const std::string spare_ack = "<ACK>" + e2e::kUpdating;
+    const struct {
+        const std::string& image;
+        std::size_t turned;  // the block whose arrivals are answered by turns
+        const Turns& turns;
+        std::vector<e2e::Reply> end_replies;
+        std::string progress;
+        std::string shown;  // after the total line; none when the run ends before it
+        int status;
+        std::string sent;  // block numbers from 0; E: the end-of-load message; B: "<BREAK>"
+    } samples[] = {
+        // The "<ACK>" of the zero block lost, the board asks again after its silence.
+        {padded, 1, silence_nack, {}, "." + stored_twice, "", 1, "01"},
+        // The same board refusing the zero block at once, or any other block after a silence.
+        {padded, 1, refused, written, ".+..", e2e::kUpdated, 0, "0112E"},
+        {padded, 2, silence_then_ack, written, "..+.", e2e::kUpdated, 0, "0122E"},
+        // The zero block delivered twice, and the board acknowledging both copies.
+        {padded, 1, acked_twice, checked, "...", spare_ack + spare, 1, "012E"},
+        {padded, 1, acked_twice, asked, "...", spare_ack + spare, 1, "012EB"},
+        // A spare "<ACK>" with no such block: the checksum would have seen a block stored twice.
+        {plain, 1, acked_twice, checked, "...", spare_ack + e2e::kUpdated, 0, "012E"},
+    };
+    for (const auto& s : samples) {
+        const std::vector<std::string> blocks = e2e::blocks_of(s.image);
+        const std::string path = folder.write("sys.bin", s.image);
+        e2e::FakeBoard board(
+            e2e::answering_in_turn(blocks[s.turned], s.turns, e2e::uploading(s.end_replies)));
+        const std::string expected =
+            s.shown.empty() ? e2e::upload_head(board.port(), path, 3072) + s.progress
+                            : e2e::upload_output(board.port(), path, 3072, s.progress) + s.shown;
+        std::vector<std::string> sent = {"<VERSION>", "<UPDATESYS>"};
+        for (char item : s.sent) {
+            sent.push_back(item == 'E'   ? e2e::end_load_for(s.image)
+                           : item == 'B' ? "<BREAK>"
+                                         : blocks[static_cast<std::size_t>(item - '0')]);
+        }
+        EXPECT_TRUE(
+            e2e::ran(e2e::run_tvflash_on(board.port(), {"updatesys", path}), s.status, expected))
+            << s.sent;
+        EXPECT_EQ(board.received(), sent) << s.sent;
+    }
+}
+
 TEST(UploadEndToEnd, CompletionVerdictsThatEndTheRun) {
     e2e::ImageFolder folder;
     const std::string image = e2e::pattern_image(100);

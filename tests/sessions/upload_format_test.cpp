@@ -145,3 +145,36 @@ TEST(BootloaderWarning, NamesStoredTypeFirstAndUpdateTypeSecond) {
               e2e::bootloader_warning("KRD4/Q", "PLN7/ZE"));
     EXPECT_EQ(format_bootloader_warning("", ""), e2e::bootloader_warning("", ""));
 }
+
+TEST(BlockNack, RefusalsComeAsFastAsAcknowledgementsAndSilenceNacksLater) {
+    struct Sample {
+        std::uint32_t elapsed_ms;
+        std::uint32_t typical_ack_ms;
+        BlockNack kind;
+    };
+    const Sample samples[] = {
+        {0, 0, BlockNack::refusal},
+        {99, 0, BlockNack::refusal},  // the floor holds before the first "<ACK>"
+        {100, 24, BlockNack::after_silence},
+        {150, 40, BlockNack::refusal},  // a slow link: four times its typical "<ACK>" time
+        {160, 40, BlockNack::after_silence},
+        {4000, 0xFFFFFFFF, BlockNack::refusal},  // no overflow of the bound
+    };
+    for (const Sample& s : samples) {
+        EXPECT_EQ(classify_block_nack(s.elapsed_ms, s.typical_ack_ms), s.kind)
+            << s.elapsed_ms << " ms after the block, typical " << s.typical_ack_ms;
+    }
+}
+
+TEST(AckTimes, TypicalIsTheMedianOfTheLatestSixteen) {
+    AckTimes times;
+    EXPECT_EQ(times.typical(), 0u);
+    for (std::uint32_t ms : {5u, 1u, 900u}) {
+        times.add(ms);
+    }
+    EXPECT_EQ(times.typical(), 5u);  // one slow block does not move it
+    for (int i = 0; i < 16; ++i) {
+        times.add(40);
+    }
+    EXPECT_EQ(times.typical(), 40u);  // the oldest have gone
+}
