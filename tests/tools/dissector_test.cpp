@@ -90,6 +90,10 @@ TEST(Dissector, DecodesEveryDialogueFromTheSimulatorsCaptures) {
         {"lost_block",
          written(d + "l.pcap", {"T<FORMATDISK>", "B<OK_LOAD>", "Tabcd", "B<ACK>", "B<ACK>",
                                 "T" + e2e::end_load(0), "B<SIZE_ERROR><EXPANDED>  4096"})},
+        {"zeros",
+         written(d + "z.pcap",
+                 {"T<UPDATESYS>", "B<OK_LOAD>", "Tabcd", "B<ACK>", "T" + std::string(1024, '\0'),
+                  "B<NACK>", "T" + std::string(1024, '\0'), "Tabcd", "B<NACK>", "Tabcd"})},
         {"odd", written(d + "o.pcap", {"T\x01no tag", "T<ERASE>", "B<ERASE_START>",
                                        "B<ERASE_ERROR>17", "B" + std::string(200, '<')})},
     };
@@ -129,6 +133,9 @@ TEST(Dissector, DecodesEveryDialogueFromTheSimulatorsCaptures) {
         {"bad_sum", "tvflash.check.ok == 0", "tvflash.tag", "<CHECK_ERROR>"},
         {"lost_block", "tvflash.tag == \"<END_LOAD>\" || tvflash.free_space",
          "tvflash.checksum.status tvflash.free_space", "2\t\n\t4096"},
+        // A resend of a block that adds nothing to the checksum is flagged; others are notes.
+        {"zeros", "tvflash.resend", "tvflash.block _ws.expert.severity",
+         "2\t4194304,6291456\n3\t4194304"},
         // Expert severities: 4194304 note, 6291456 warning, 8388608 error.
         {"odd", "tvflash.error_code || tvflash.unexpected",
          "tvflash.error_code tvflash.unexpected _ws.expert.severity",

@@ -101,6 +101,9 @@ local e = {
         "Blocks are missing from the capture", expert.group.SEQUENCE, expert.severity.WARN),
     resend = ProtoExpert.new("tvflash.resend.expert", "Resend after <NACK>",
         expert.group.SEQUENCE, expert.severity.NOTE),
+    resend_unseen = ProtoExpert.new("tvflash.resend.unseen",
+        "The checksum cannot tell whether the board stored this block twice",
+        expert.group.SEQUENCE, expert.severity.WARN),
     repeat_ = ProtoExpert.new("tvflash.repeat.expert",
         "Repeated by the tool after a second without a reply", expert.group.SEQUENCE,
         expert.severity.NOTE),
@@ -261,6 +264,8 @@ local function classify_tool_datagram(conv, data, frame, gap)
         if conv.nack_pending and block ~= nil and block.data == data then
             r.block, r.offset, r.resend_of = block.number, block.offset, block.frame
             r.already_acked = block.acked
+            -- Words that sum to zero add nothing to the checksum, twice or once.
+            r.unseen = #data > 0 and add_to_checksum(0, 0, data) == 0
         else
             conv.blocks = conv.blocks + 1
             block = { number = conv.blocks, offset = conv.bytes, data = data, frame = frame }
@@ -514,6 +519,9 @@ local function add_markers(tree, r, summary)
             note = note .. " (the block was acknowledged: that acknowledgement was lost)"
         end
         tree:add_proto_expert_info(e.resend, note)
+        if r.unseen then
+            tree:add_proto_expert_info(e.resend_unseen)
+        end
         return summary .. ", resend after <NACK>"
     end
     if r.repeat_of then
