@@ -294,7 +294,8 @@ TEST(UploadEndToEnd, ReadFileLineShowsSizesBeyondFourGiB) {
         GTEST_SKIP() << "no sparse file of 5 GiB here: " << error.message();
     }
     // The board takes the first block and then falls silent; the run is cut short after it.
-    const std::string first_block = "\x01" + std::string(1023, '\0');
+    std::string first_block(1024, '\0');
+    first_block[0] = '\x01';
     e2e::FakeBoard board(e2e::uploading({}, {{first_block, {}}}));
     auto r = e2e::run_tvflash_on(board.port(), {"formatdisk", path}, "", 4s);
     EXPECT_EQ(r.status, -1);
