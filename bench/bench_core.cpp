@@ -108,6 +108,20 @@ std::string failure_line(std::string_view output) {
     return found;
 }
 
+std::string failure_kind(std::string_view line) {
+    std::string kind;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        bool digit = line[i] >= '0' && line[i] <= '9';
+        bool follows_digit = i > 0 && line[i - 1] >= '0' && line[i - 1] <= '9';
+        if (!digit) {
+            kind += line[i];
+        } else if (!follows_digit) {
+            kind += 'N';
+        }
+    }
+    return kind;
+}
+
 std::string update_outcome(bool timed_out, int status, std::string_view output, bool exact) {
     if (timed_out) {
         return "did not end";

@@ -56,6 +56,10 @@ std::string firmware_image(std::size_t size, std::uint64_t seed);
 // end of the last line holding one; empty when none does.
 std::string failure_line(std::string_view output);
 
+// A failure line with each run of digits replaced by N, so that runs failing alike at different
+// blocks or counts are counted together.
+std::string failure_kind(std::string_view line);
+
 // What one update run came to: "did not end", "exact" (status 0 and the board holds the image),
 // "WRONG image" (status 0, the board holds something else) or the failure line.
 std::string update_outcome(bool timed_out, int status, std::string_view output, bool exact);

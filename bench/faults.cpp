@@ -140,7 +140,7 @@ void print_row(const Row& row, const std::vector<Outcome>& outcomes) {
     std::map<std::string, int> counts;
     std::vector<double> seconds;
     for (const Outcome& outcome : outcomes) {
-        ++counts[outcome.kind];
+        ++counts[bench::failure_kind(outcome.kind)];
         seconds.push_back(outcome.seconds);
     }
     std::string failures;

@@ -107,6 +107,9 @@ TEST(BenchStatistics, MedianAndCells) {
     EXPECT_EQ(bench::format_ratio(1, 0), "-");
     EXPECT_EQ(bench::format_kib_as_mib(3072), "3.0 MiB");
     EXPECT_EQ(bench::format_milliseconds(0.00042), "0.42 ms");
+    EXPECT_EQ(bench::failure_kind("FAILED (block 86 is all zeros)."),
+              "FAILED (block N is all zeros).");
+    EXPECT_EQ(bench::failure_kind("exact"), "exact");
 }
 
 }  // namespace
