@@ -22,7 +22,7 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kReceiveBufferSize = 65536;
-constexpr Millis kLongestPoll = 1000;
+constexpr Millis kLongestWait = 1000;
 
 PeerId peer_id(Endpoint endpoint) {
     return std::uint64_t{endpoint.host} << 16 | endpoint.port;
@@ -101,7 +101,7 @@ class Server {
     }
 
     Millis wait_time(Millis now, std::optional<Millis> timer) const {
-        Millis wake = now + kLongestPoll;
+        Millis wake = now + kLongestWait;
         if (!queue_.empty()) {
             wake = std::min(wake, queue_.front().due);
         }
