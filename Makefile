@@ -79,18 +79,20 @@ install: release
 package: release
 	cd build/release && cpack -G DEB
 
-# tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe.
+# tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe, with tvflash-sim.exe
+# and the demo beside it in the build.
 windows: windows-deps
 	cmake --preset windows
 	cmake --build --preset windows
 
-# The Windows build's unit tests under Wine, then the whole end-to-end suite against tvflash.exe.
+# The Windows build's unit tests under Wine, then the whole end-to-end suite against tvflash.exe,
+# tvflash-sim.exe with the simulator's tests, and the zip's demo.cmd.
 test-windows: windows
 	$(MAKE) build PRESET=dev
 	bash scripts/test_windows.sh
 
-# The Windows zip: tvflash.exe, the README, the manual page as text, the protocol description and
-# the Wireshark dissector, left in build/windows.
+# The Windows zip: tvflash.exe, tvflash-sim.exe, demo.cmd with tvflash-demo.exe, the README, the
+# manual pages as text, the protocol description and the Wireshark dissector, left in build/windows.
 package-windows: windows
 	cd build/windows && cpack -G ZIP
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Tests the Windows build on this machine: the unit tests built for Windows run under Wine, then
 # the end-to-end suite (built natively) runs against `wine build/windows/tvflash.exe`, the message
-# boxes operated with xdotool on a virtual X display, and the hostile board against it. Both builds
-# must exist (`make test-windows` builds them). Everything this script starts, it stops.
+# boxes operated with xdotool on a virtual X display, and the hostile board against it; then
+# tvflash-sim.exe with the simulator's tests. Both builds must exist (`make test-windows` builds
+# them). Everything this script starts, it stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,3 +36,7 @@ ctest --preset windows-e2e
 # The hostile board, with no display: a question or a conflict notice that cannot be shown counts
 # as No or ends the run, as it would on a workstation without a desktop.
 env -u DISPLAY ctest --preset windows-hostile
+# tvflash-sim.exe: its own tests that are not POSIX-specific, and a few of the tool's commands
+# against it, tvflash.exe and tvflash-sim.exe both under Wine. Its pure parts were tested above
+# with the other unit tests.
+env -u DISPLAY ctest --preset windows-sim

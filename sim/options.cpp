@@ -258,7 +258,8 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
 std::string usage_text() {
     return "Usage: tvflash-sim [options]\n"
            "A simulated Talvium board on the network: it answers tvflash's datagrams on a UDP\n"
-           "port as a healthy board does, each to its sender, until SIGINT or SIGTERM.\n"
+           "port as a healthy board does, each to its sender, until SIGINT or SIGTERM\n"
+           "(on Windows: Ctrl-C, Ctrl-Break or closing its console).\n"
            "\n"
            "Network:\n"
            "  --bind ADDRESS         IPv4 address to listen on (default 127.0.0.1)\n"

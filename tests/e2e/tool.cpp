@@ -8,16 +8,7 @@ namespace e2e {
 namespace {
 
 std::vector<std::string> tool_words() {
-    const char* setting = std::getenv("TVFLASH_TOOL");
-    if (setting == nullptr || *setting == '\0') {
-        return {TVFLASH_BINARY};
-    }
-    std::vector<std::string> words;
-    std::istringstream text(setting);
-    for (std::string word; text >> word;) {
-        words.push_back(word);
-    }
-    return words;
+    return command_words("TVFLASH_TOOL", TVFLASH_BINARY);
 }
 
 // The Windows build's text and the Linux build's for the same event, where they differ by design.
@@ -53,6 +44,19 @@ void undo_differences(std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> command_words(const char* variable, const std::string& fallback) {
+    const char* setting = std::getenv(variable);
+    if (setting == nullptr || *setting == '\0') {
+        return {fallback};
+    }
+    std::vector<std::string> words;
+    std::istringstream text(setting);
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
 
 ToolCommand tool_command(const std::vector<std::string>& args) {
     std::vector<std::string> words = tool_words();

@@ -10,6 +10,10 @@
 
 namespace e2e {
 
+// The words of the command that the environment variable names, separated by blanks; fallback
+// alone when it is unset or empty.
+std::vector<std::string> command_words(const char* variable, const std::string& fallback);
+
 // The program to start and its arguments, for the tool under test run with args.
 struct ToolCommand {
     std::string program;

@@ -86,7 +86,7 @@ TEST(SimWithTool, DuplicatedBlockIsCaughtByTheChecksumOrTheSpareAck) {
         EXPECT_EQ(run.status, sample.status) << run.out;
         EXPECT_TRUE(run.out.ends_with(sample.ending)) << run.out;
         EXPECT_EQ(stored_update(stored).size(), sample.stored);
-        EXPECT_EQ(sim.stop(SIGTERM).status, 0);
+        EXPECT_EQ(sim.stop(SIGINT).status, 0);
     }
 }
 

@@ -9,19 +9,51 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "e2e/tool.h"
+
 namespace simtest {
 namespace {
 
+std::vector<std::string> sim_words() {
+    return e2e::command_words("TVFLASH_SIM", TVFLASH_SIM_BINARY);
+}
+
+std::string sim_program() {
+    return sim_words().front();
+}
+
+// The simulator's arguments after the words of its command that follow the program.
+std::vector<std::string> sim_args(const std::vector<std::string>& args) {
+    std::vector<std::string> words = sim_words();
+    words.erase(words.begin());
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
 std::vector<std::string> with_port(std::vector<std::string> args, std::uint16_t port) {
     args.insert(args.end(), {"--port", std::to_string(port)});
-    return args;
+    return sim_args(args);
+}
+
+e2e::RunResult as_linux_prints(e2e::RunResult run) {
+    if (windows_sim()) {
+        e2e::undo_windows_differences(run);
+    }
+    return run;
 }
 
 }  // namespace
 
+bool windows_sim() {
+    return sim_words().back().ends_with(".exe");
+}
+
 SimProcess::SimProcess(const std::vector<std::string>& args, std::uint16_t port)
-    : child_(TVFLASH_SIM_BINARY, with_port(args, port)),
+    : child_(sim_program(), with_port(args, port)),
       listening_line_(child_.read_line(std::chrono::seconds(10))) {
+    if (windows_sim() && listening_line_.ends_with("\r\n")) {
+        listening_line_.erase(listening_line_.size() - 2, 1);
+    }
     std::size_t colon = listening_line_.rfind(':');
     if (colon != std::string::npos) {
         port_ = static_cast<std::uint16_t>(std::atoi(listening_line_.c_str() + colon + 1));
@@ -29,11 +61,12 @@ SimProcess::SimProcess(const std::vector<std::string>& args, std::uint16_t port)
 }
 
 e2e::RunResult SimProcess::stop(int signal_number) {
-    return child_.finish(std::chrono::seconds(5), signal_number);
+    return as_linux_prints(child_.finish(std::chrono::seconds(5), signal_number));
 }
 
 e2e::RunResult run_sim_briefly(const std::vector<std::string>& args) {
-    return e2e::run_process(TVFLASH_SIM_BINARY, args, "", std::chrono::seconds(10));
+    return as_linux_prints(
+        e2e::run_process(sim_program(), sim_args(args), "", std::chrono::seconds(10)));
 }
 
 UdpClient::UdpClient(std::uint16_t port) {

@@ -1,5 +1,7 @@
 // Running the real tvflash-sim binary in tests: start it on a free loopback port, talk to it with
-// a plain UDP socket, and end it with a signal.
+// a plain UDP socket, and end it with a signal. The environment variable TVFLASH_SIM names another
+// simulator command, such as "wine build/windows/sim/tvflash-sim.exe"; what the Windows build
+// prints is brought to the Linux build's line ends before the tests see it.
 #pragma once
 
 #include <chrono>
@@ -32,6 +34,10 @@ class SimProcess {
     std::string listening_line_;
     std::uint16_t port_ = 0;
 };
+
+// True when the simulator under test is the Windows build: a stop request there is SIGINT, which
+// Wine turns into the console's Ctrl-C; SIGTERM ends a Windows program at once.
+bool windows_sim();
 
 // Runs tvflash-sim with args to its end (it is killed after ten seconds); for command lines that
 // it refuses or answers at once.

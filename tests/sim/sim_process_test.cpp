@@ -1,19 +1,49 @@
 // The real tvflash-sim binary on the loopback: its listening line, a few exchanges, its end on a
-// signal, and its refusals of bad command lines.
+// signal with its capture file complete, and its refusals of bad command lines.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <regex>
+#include <sstream>
 
+#include "e2e/upload_board.h"
 #include "sim/sim_process.h"
 
 using namespace std::chrono_literals;
 using simtest::SimProcess;
 using simtest::UdpClient;
 
+namespace {
+
+// The UDP payloads of a capture file's records, in order: each record's 16-byte header holds its
+// length at offset 8 (little-endian), and its raw IPv4 packet has headers of 20 and 8 bytes.
+std::vector<std::string> captured_payloads(const std::string& path) {
+    std::ostringstream file;
+    file << std::ifstream(path, std::ios::binary).rdbuf();
+    const std::string bytes = file.str();
+    std::vector<std::string> payloads;
+    for (std::size_t at = 24; at + 16 <= bytes.size() && payloads.size() < 100;) {
+        std::size_t length = 0;
+        for (int i = 3; i >= 0; --i) {
+            length = length << 8 | static_cast<unsigned char>(bytes[at + 8 + i]);
+        }
+        payloads.push_back(bytes.substr(at + 16 + 28, length - 28));
+        at += 16 + length;
+    }
+    return payloads;
+}
+
+}  // namespace
+
+// SIGTERM ends a Windows program at once; SIGINT is its Ctrl-C.
 TEST(SimProcess, AnswersEachSenderOnAFreePortAndEndsCleanlyOnASignal) {
-    for (int signal_number : {SIGTERM, SIGINT}) {
-        SimProcess sim({"--verbose"});
+    const std::vector<int> stop_signals =
+        simtest::windows_sim() ? std::vector<int>{SIGINT} : std::vector<int>{SIGTERM, SIGINT};
+    for (int signal_number : stop_signals) {
+        e2e::ImageFolder folder;
+        const std::string capture = (folder.path() / "sim.pcap").string();
+        SimProcess sim({"--verbose", "--pcap", capture});
         std::smatch match;
         ASSERT_TRUE(
             std::regex_match(sim.listening_line(), match,
@@ -44,6 +74,10 @@ TEST(SimProcess, AnswersEachSenderOnAFreePortAndEndsCleanlyOnASignal) {
         EXPECT_TRUE(std::regex_search(log, std::regex(" out +127\\.0\\.0\\.1:\\d+ +<ERASE_OK>\n")))
             << log;
         EXPECT_NE(log.find("tvflash-sim stopped\n"), std::string::npos) << log;
+        const std::vector<std::string> payloads = captured_payloads(capture);
+        ASSERT_EQ(payloads.size(), 17u);
+        EXPECT_EQ(payloads.front(), "<VERSION>");
+        EXPECT_EQ(payloads.back(), "<ERASE_OK>");
     }
 }
 
@@ -72,5 +106,5 @@ TEST(SimProcess, APortInUseIsReportedWithStatusOne) {
     EXPECT_TRUE(second.err.starts_with(
         "tvflash-sim: cannot listen on 127.0.0.1:" + first.port_text() + ": "))
         << second.err;
-    EXPECT_EQ(first.stop(SIGTERM).status, 0);
+    EXPECT_EQ(first.stop(SIGINT).status, 0);
 }
