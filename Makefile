@@ -12,6 +12,8 @@ FUZZ_CXX ?= $(shell command -v clang++-14 || echo clang++)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
+# ImageMagick's import photographs the console window in the console tests.
+WINDOWS_APT_PACKAGES += imagemagick
 
 .PHONY: all deps windows-deps fuzz-deps apt-install build test test-quick test-sanitize tsan asan \
 	fuzz release demo bench faults install package windows test-windows package-windows format \
