@@ -131,7 +131,7 @@ bool console_can_be_used() {
 
 }  // namespace
 
-TEST(Console, ConflictBoxIsCaptionedWithTheConsoleTitle) {
+TEST(WindowsConsole, ConflictBoxIsCaptionedWithTheConsoleTitle) {
     if (!console_can_be_used()) {
         GTEST_SKIP() << "needs the Windows build and a display";
     }
@@ -145,7 +145,7 @@ TEST(Console, ConflictBoxIsCaptionedWithTheConsoleTitle) {
     EXPECT_EQ(seen.text, e2e::connecting_line(sim.port()) + "OK.\n" + linked + linked);
 }
 
-TEST(Console, UploadLineBuildsUpInTheConsole) {
+TEST(WindowsConsole, UploadLineBuildsUpInTheConsole) {
     if (!console_can_be_used()) {
         GTEST_SKIP() << "needs the Windows build and a display";
     }
@@ -167,7 +167,7 @@ TEST(Console, UploadLineBuildsUpInTheConsole) {
                              e2e::kUpdateSucceeded);
 }
 
-TEST(Console, CtrlCEndsTheRunAndTheDatagrams) {
+TEST(WindowsConsole, CtrlCEndsTheRunAndTheDatagrams) {
     if (!console_can_be_used()) {
         GTEST_SKIP() << "needs the Windows build and a display";
     }
