@@ -11,7 +11,13 @@ FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= $(shell command -v clang++-14 || echo clang++)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
+# lintian checks the Debian package that `make package` builds.
+PACKAGE_APT_PACKAGES := lintian
+VERSION := $(shell grep -m 1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d ' ' -f 2)
+
 WINDOWS_APT_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool
+# ImageMagick's import photographs the console window in the console tests.
+WINDOWS_APT_PACKAGES += imagemagick
 
 .PHONY: all deps windows-deps fuzz-deps apt-install build test test-quick test-sanitize tsan asan \
 	fuzz release demo bench faults install package windows test-windows package-windows format \
@@ -75,9 +81,11 @@ faults: release
 install: release
 	cmake --install build/release $(if $(PREFIX),--prefix $(PREFIX))
 
-# The Debian package, left in build/release.
+# The Debian package, left in build/release, then checked by lintian: any error or warning fails.
 package: release
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(PACKAGE_APT_PACKAGES)"
 	cd build/release && cpack -G DEB
+	lintian --allow-root --fail-on error,warning build/release/tvflash_$(VERSION)_$$(dpkg --print-architecture).deb
 
 # tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe, with tvflash-sim.exe
 # and the demo beside it in the build.

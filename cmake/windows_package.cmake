@@ -28,6 +28,9 @@ if(TVFLASH_GROFF)
 endif()
 install(FILES README.md docs/protocol.md DESTINATION .)
 install(FILES tools/wireshark/tvflash.lua DESTINATION wireshark)
+# The operator's manual and the Windows document with their pictures, the licence and the changes.
+install(FILES docs/manual.md docs/windows.md LICENSE CHANGELOG.md DESTINATION .)
+install(DIRECTORY docs/images DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tvflash)

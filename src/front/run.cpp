@@ -8,6 +8,7 @@
 #include "front/usage.h"
 #include "link/console.h"
 #include "link/link.h"
+#include "platform/platform.h"
 #include "sessions/erase.h"
 #include "sessions/flash_config.h"
 #include "sessions/probe.h"
@@ -73,6 +74,7 @@ void run_dialogue(const Invocation& call) {
 }  // namespace
 
 int run_tool(int argc, char** argv) {
+    platform::end_process_on_interrupt();
     Invocation call = read_command_line(argc, argv);
     if (command_needs_file(call.word) && !call.file_name) {
         print_err("\nERROR: missing <filename> parameter\n");

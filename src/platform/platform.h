@@ -17,6 +17,11 @@ inline constexpr Socket kInvalidSocket = -1;
 // Socket errors sorted into the conditions the link reports by name.
 enum class SocketErrorKind { not_connected, connection_reset, other };
 
+// Makes Ctrl-C and Ctrl-Break end the process at once with status 1, where the console would
+// otherwise leave a status that scripts can take for success (Windows); elsewhere the signal's
+// default, which ends the process, stays.
+void end_process_on_interrupt();
+
 // Starts the platform's socket library. Returns 0 on success, otherwise the library's error code.
 int net_startup();
 

@@ -51,6 +51,8 @@ bool receive_one(Socket socket, void* buffer, std::size_t capacity, std::size_t&
 
 }  // namespace
 
+void end_process_on_interrupt() {}
+
 int net_startup() {
     return 0;
 }

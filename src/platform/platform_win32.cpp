@@ -32,7 +32,22 @@ int as_length(std::size_t length) {
     return static_cast<int>(length);
 }
 
+// The console's own handler ends the process with STATUS_CONTROL_C_EXIT, a negative status that
+// a batch file's "if errorlevel 1" passes over; Wine's ends it with 0. Nothing needs tidying: the
+// console has every character written so far, and the socket goes with the process.
+BOOL WINAPI end_on_interrupt(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    TerminateProcess(GetCurrentProcess(), 1);
+    return TRUE;
+}
+
 }  // namespace
+
+void end_process_on_interrupt() {
+    SetConsoleCtrlHandler(end_on_interrupt, TRUE);
+}
 
 int net_startup() {
     WSADATA data;

@@ -35,9 +35,10 @@ std::unique_ptr<e2e::ChildProcess> start_tool(const std::vector<std::string>& ar
 }
 
 // Waits for the box captioned "tvflash", then presses key in it (none: only waits). False when no
-// such box came within the time.
+// such box came within the time. Only a shown box takes the focus: a box found before Wine has
+// mapped its window refuses it.
 bool operate_box(const std::string& key = "") {
-    std::vector<std::string> args = {"search", "--sync", "--name", "^tvflash$"};
+    std::vector<std::string> args = {"search", "--sync", "--onlyvisible", "--name", "^tvflash$"};
     if (!key.empty()) {
         args.insert(args.end(), {"windowfocus", "--sync", "key", key});
     }

@@ -35,16 +35,17 @@ last=$(sed -n '$p' "$prefix/err")
     fail "last usage line: '$last'"
 [ "$(wc -l <"$prefix/err")" -eq 20 ] || fail "banner and usage are not 20 lines"
 
-for page in tvflash.1; do
-    [ -s "$prefix/share/man/man1/$page" ] || fail "manual page $page was not installed"
-done
-
+gzip -t "$prefix/share/man/man1/tvflash.1.gz" 2>/dev/null || fail "manual page tvflash.1.gz was not installed"
 [ -s "$prefix/share/tvflash/wireshark/tvflash.lua" ] || fail "the Wireshark dissector was not installed"
-[ -s "$prefix/share/doc/tvflash/protocol.md" ] || fail "docs/protocol.md was not installed"
+for doc in protocol.md manual.md windows.md CHANGELOG.md copyright changelog.gz images/console-session.png; do
+    [ -s "$prefix/share/doc/tvflash/$doc" ] || fail "$doc was not installed in share/doc/tvflash"
+done
+grep -q "^License: Expat$" "$prefix/share/doc/tvflash/copyright" || fail "copyright names no licence"
 
 if [ "$with_sim" = --with-sim ]; then
     sim="$prefix/bin/tvflash-sim"
-    [ -s "$prefix/share/man/man1/tvflash-sim.1" ] || fail "manual page tvflash-sim.1 was not installed"
+    gzip -t "$prefix/share/man/man1/tvflash-sim.1.gz" 2>/dev/null ||
+        fail "manual page tvflash-sim.1.gz was not installed"
     if [ -x "$sim" ]; then
         "$sim" --help >"$prefix/out" 2>"$prefix/err" </dev/null
         status=$?

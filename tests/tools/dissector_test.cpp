@@ -1,7 +1,8 @@
 // The Wireshark dissector (tools/wireshark/tvflash.lua) read by the real tshark: sessions of every
 // dialogue recorded with tvflash-sim --pcap, and a few written datagram by datagram, decoded into
 // fields that one table checks; the same session captured by tcpdump when the test runs as root;
-// and the examples of README.md and docs/protocol.md, run and compared line by line.
+// and the examples of the documents (README.md, docs/debugging.md, docs/protocol.md), run and
+// compared line by line.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -221,7 +222,7 @@ void run_example(const Lines& doc, std::size_t at, const std::string& where) {
 
 TEST(Dissector, DocumentExamplesAreRealRuns) {
     int examples = 0;
-    for (const char* document : {"README.md", "docs/protocol.md"}) {
+    for (const char* document : {"README.md", "docs/debugging.md", "docs/protocol.md"}) {
         std::ifstream in(kSource + "/" + document);
         const Lines doc = split(std::string(std::istreambuf_iterator<char>(in), {}), '\n');
         for (std::size_t i = 0; i + 2 < doc.size(); ++i) {
@@ -235,5 +236,5 @@ TEST(Dissector, DocumentExamplesAreRealRuns) {
             }
         }
     }
-    EXPECT_EQ(examples, 2);
+    EXPECT_EQ(examples, 3);
 }

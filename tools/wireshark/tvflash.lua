@@ -8,14 +8,14 @@
 -- and flags replies the tool does not know. docs/protocol.md describes the protocol.
 --
 -- Use: wireshark -X lua_script:tvflash.lua, or tshark -X lua_script:tvflash.lua -r capture.pcap,
--- or copy it into a Wireshark plugin folder (README.md, "Debugging a board"). It claims UDP port
+-- or copy it into a Wireshark plugin folder (docs/debugging.md). It claims UDP port
 -- 4000 (preference tvflash.port; 0 for none) and, as a heuristic dissector, datagrams on other
 -- ports that begin with a known tag, together with the rest of their conversation.
 --
 -- How it is tested: tests/tools/dissector_test.cpp records sessions of every dialogue with the
 -- simulator's pcap (and once with tcpdump when run as root) and checks the fields tshark decodes
 -- with this file, from a table of captures, display filters and expected fields; the same test
--- runs the tshark examples of README.md and docs/protocol.md and compares their output.
+-- runs the tshark examples of docs/debugging.md and docs/protocol.md and compares their output.
 
 local tvflash = Proto("tvflash", "tvflash board flash service")
 
