@@ -41,6 +41,11 @@ const std::string& ChildProcess::read_until(const std::string& text,
     return out_;
 }
 
+const std::string& ChildProcess::read_for(std::chrono::milliseconds timeout) {
+    read_output(Clock::now() + timeout, "");
+    return out_;
+}
+
 void ChildProcess::send_signal(int signal_number) {
     if (!process_->ended()) {
         kill(static_cast<pid_t>(process_->id()), signal_number);

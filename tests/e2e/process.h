@@ -37,6 +37,9 @@ class ChildProcess {
     // it read so far.
     const std::string& read_line(std::chrono::milliseconds timeout);
 
+    // Reads standard output for timeout, or until it closes; returns all of it read so far.
+    const std::string& read_for(std::chrono::milliseconds timeout);
+
     // True once the child has ended.
     bool has_ended();
     // Reads standard output until it holds text, closes or timeout passes; returns all of it.
