@@ -62,9 +62,9 @@ std::vector<std::string> format_view(const std::vector<BoardLine>& boards,
 std::string format_event(std::string_view target, std::string_view step, std::string_view what) {
     std::string line(target);
     if (!step.empty()) {
-        line += " " + std::string(step);
+        line.append(" ").append(step);
     }
-    return line + ": " + std::string(what);
+    return line.append(": ").append(what);
 }
 
 void LivePrinter::clear_view() {

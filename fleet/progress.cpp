@@ -120,7 +120,7 @@ std::string verdict_line(std::string_view output) {
     bool continues = verdict.find("FAILED") == std::string::npos;
     for (std::size_t i = last_failure + 1; continues && i < lines.size(); ++i) {
         if (!trim(lines[i]).empty()) {
-            verdict += " " + std::string(trim(lines[i]));
+            verdict.append(" ").append(trim(lines[i]));
         }
     }
     return one_line(verdict);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "terminal.h"
 #include "text.h"
 
 namespace fleet {
@@ -24,11 +25,6 @@ std::string format_time(SystemTime time, const char* format) {
     return std::string(text, length);
 }
 
-bool is_plain_argument(const std::string& argument) {
-    return !argument.empty() &&
-           argument.find_first_of(" \t\n'\"\\$`*?;&|<>()#~") == std::string::npos;
-}
-
 }  // namespace
 
 std::string csv_field(std::string_view text) {
@@ -45,7 +41,10 @@ std::string csv_field(std::string_view text) {
 std::string csv_row(const std::vector<std::string>& fields) {
     std::string row;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        row += (i == 0 ? "" : ",") + csv_field(fields[i]);
+        if (i > 0) {
+            row += ',';
+        }
+        row += csv_field(fields[i]);
     }
     return row + "\r\n";
 }
@@ -62,26 +61,9 @@ std::string transcript_name(std::string_view target_text, int serial) {
     std::string name(target_text);
     std::replace(name.begin(), name.end(), ':', '-');
     if (serial > 0) {
-        name += "-" + std::to_string(serial);
+        name.append("-").append(std::to_string(serial));
     }
     return name + ".txt";
-}
-
-std::string shell_line(const std::vector<std::string>& argv) {
-    std::string line;
-    for (const std::string& argument : argv) {
-        line += line.empty() ? "" : " ";
-        if (is_plain_argument(argument)) {
-            line += argument;
-            continue;
-        }
-        line += "'";
-        for (char c : argument) {
-            line += c == '\'' ? "'\\''" : std::string(1, c);
-        }
-        line += "'";
-    }
-    return line;
 }
 
 void Transcript::open(const std::string& path) {
@@ -102,7 +84,7 @@ void Transcript::begin(std::string_view target_text, std::size_t steps) {
 void Transcript::begin_step(std::size_t index, std::size_t steps, std::string_view step_text,
                             const std::vector<std::string>& argv, SystemTime start) {
     write("\n== step " + std::to_string(index + 1) + " of " + std::to_string(steps) + ": " +
-          std::string(step_text) + "\n$ " + shell_line(argv) + "\n== started " +
+          std::string(step_text) + "\n$ " + terminal::typed_command_line(argv) + "\n== started " +
           format_local_time(start) + "\n");
     if (file_) {
         std::fflush(file_.get());

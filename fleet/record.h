@@ -34,9 +34,6 @@ std::string default_logs_dir(SystemTime time);
 // one station target has seen), "127.0.0.2-4000-2.txt".
 std::string transcript_name(std::string_view target_text, int serial);
 
-// A command line as a shell would take it back: arguments with blanks or quotes in single quotes.
-std::string shell_line(const std::vector<std::string>& argv);
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };

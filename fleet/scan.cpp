@@ -93,7 +93,7 @@ int run_scan(const Options& options) {
     }
     std::optional<std::uint32_t> port = parse_number(options.port, 1, 65535);
     if (!port) {
-        return scan_error("'" + options.port + "' is not a port from 1 to 65535");
+        return scan_error(quote(options.port) + " is not a port from 1 to 65535");
     }
     net::UdpSocket socket;
     std::string error;

@@ -86,17 +86,16 @@ std::string format_ipv4(std::uint32_t address) {
 ParsedTarget parse_target(std::string_view text) {
     std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) {
-        return {std::nullopt, "'" + std::string(text) + "' is not ADDRESS:PORT"};
+        return {std::nullopt, quote(text) + " is not ADDRESS:PORT"};
     }
     std::optional<std::uint32_t> address = parse_ipv4(text.substr(0, colon));
     if (!address) {
-        return {std::nullopt, "'" + std::string(text.substr(0, colon)) +
-                                  "' is not an IPv4 address such as 10.10.10.10"};
+        return {std::nullopt,
+                quote(text.substr(0, colon)) + " is not an IPv4 address such as 10.10.10.10"};
     }
     std::optional<std::uint32_t> port = parse_number(text.substr(colon + 1), 1, 65535);
     if (!port) {
-        return {std::nullopt,
-                "'" + std::string(text.substr(colon + 1)) + "' is not a port from 1 to 65535"};
+        return {std::nullopt, quote(text.substr(colon + 1)) + " is not a port from 1 to 65535"};
     }
     return {Target{*address, static_cast<std::uint16_t>(*port), ""}, ""};
 }
@@ -122,11 +121,11 @@ ParsedRange parse_range(std::string_view text) {
     std::optional<std::uint32_t> address =
         parse_ipv4(slash == std::string_view::npos ? text : text.substr(0, slash));
     if (slash == std::string_view::npos || !address) {
-        return {std::nullopt, "'" + std::string(text) + "' is not ADDRESS/BITS"};
+        return {std::nullopt, quote(text) + " is not ADDRESS/BITS"};
     }
     std::optional<std::uint32_t> bits = parse_number(text.substr(slash + 1), 0, 32);
     if (!bits) {
-        return {std::nullopt, "'" + std::string(text.substr(slash + 1)) + "' is not 0 to 32 bits"};
+        return {std::nullopt, quote(text.substr(slash + 1)) + " is not 0 to 32 bits"};
     }
     if (*bits < kWidestScan) {
         return {std::nullopt,

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace terminal {
 
@@ -26,5 +28,8 @@ bool questions_in_windows();
 // True when the process shows a window of its own: on Windows the tool's bootloader question,
 // which waits for the operator. Always false elsewhere, where the tool asks on its standard input.
 bool shows_window(std::int64_t process_id);
+
+// A command line as the operator would type it on this system's command line.
+std::string typed_command_line(const std::vector<std::string>& argv);
 
 }  // namespace terminal

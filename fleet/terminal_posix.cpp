@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "terminal.h"
+#include "text.h"
 
 namespace terminal {
 
@@ -28,6 +29,10 @@ bool questions_in_windows() {
 
 bool shows_window(std::int64_t) {
     return false;
+}
+
+std::string typed_command_line(const std::vector<std::string>& argv) {
+    return fleet::shell_line(argv);
 }
 
 }  // namespace terminal

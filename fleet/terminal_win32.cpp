@@ -2,6 +2,7 @@
 // redraw, and the top-level windows of a child.
 #include <windows.h>
 
+#include "process/subprocess.h"
 #include "terminal.h"
 
 namespace terminal {
@@ -52,6 +53,10 @@ bool shows_window(std::int64_t process_id) {
     WindowSearch search{static_cast<DWORD>(process_id), false};
     EnumWindows(note_window, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+std::string typed_command_line(const std::vector<std::string>& argv) {
+    return subprocess::windows_command_line(argv);
 }
 
 }  // namespace terminal

@@ -6,6 +6,14 @@
 #include "link/console.h"
 
 namespace fleet {
+namespace {
+
+bool is_plain_argument(const std::string& argument) {
+    return !argument.empty() &&
+           argument.find_first_of(" \t\n'\"\\$`*?;&|<>()#~") == std::string::npos;
+}
+
+}  // namespace
 
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
@@ -19,6 +27,13 @@ std::vector<std::string_view> split_lines(std::string_view text) {
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
     return lines;
+}
+
+std::string quote(std::string_view text) {
+    // Built by appending: GCC 12 at -O3 takes "'" + std::string for overlapping copies.
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    return quoted.append("'").append(text).append("'");
 }
 
 std::string_view trim(std::string_view text) {
@@ -95,6 +110,23 @@ std::string format_elapsed(double seconds) {
         std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     }
     return text;
+}
+
+std::string shell_line(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& argument : argv) {
+        line += line.empty() ? "" : " ";
+        if (is_plain_argument(argument)) {
+            line += argument;
+            continue;
+        }
+        line += "'";
+        for (char c : argument) {
+            line += c == '\'' ? "'\\''" : std::string(1, c);
+        }
+        line += "'";
+    }
+    return line;
 }
 
 }  // namespace fleet

@@ -10,6 +10,9 @@ namespace fleet {
 // The lines of text, without their "\n" or "\r\n"; a last line without a line end counts too.
 std::vector<std::string_view> split_lines(std::string_view text);
 
+// text in single quotes, for messages.
+std::string quote(std::string_view text);
+
 // text without blanks (spaces, tabs, carriage returns) at either end.
 std::string_view trim(std::string_view text);
 
@@ -31,5 +34,9 @@ std::string format_seconds(double seconds);
 
 // A duration as "0:07", "12:34" or "1:02:03".
 std::string format_elapsed(double seconds);
+
+// A command line as a POSIX shell would take it back: arguments with blanks, quotes or other
+// characters the shell reads in single quotes.
+std::string shell_line(const std::vector<std::string>& argv);
 
 }  // namespace fleet

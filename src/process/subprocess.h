@@ -35,7 +35,8 @@ inline constexpr std::size_t kMaxInputBytes = 4096;
 struct Command {
     // argv[0] is the program: a path, or a bare name looked up in PATH (not with Start::fork).
     std::vector<std::string> argv;
-    std::optional<std::string> input;  // the whole standard input; none: the null device
+    std::optional<std::string> input;  // the whole standard input, through a pipe
+    std::string input_path;            // or a file to read it from; with neither, the null device
     Sink out = Sink::pipe;
     std::string out_path;  // for Sink::file
     Sink err = Sink::pipe;

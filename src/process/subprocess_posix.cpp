@@ -90,7 +90,8 @@ std::string system_error(const char* call, int error) {
 
 // The descriptors a child gets as its standard streams, and those the parent keeps.
 struct Plumbing {
-    int child_in = -1;   // -1: the null device
+    int child_in = -1;  // -1: in_path, or the null device
+    const char* in_path = nullptr;
     int child_out = -1;  // -1 with a path: that file; -1 without: the null device
     int child_err = -1;
     const char* out_path = nullptr;
@@ -157,6 +158,9 @@ bool plumb_output(Sink sink, const std::string& path, int& child_end, const char
 
 bool plumb(const Command& command, Plumbing& plumbing, std::string& error) {
     plumbing.err_to_out = command.err == Sink::to_output;
+    if (!command.input_path.empty()) {
+        plumbing.in_path = command.input_path.c_str();
+    }
     return plumb_input(command.input, plumbing, error) &&
            plumb_output(command.out, command.out_path, plumbing.child_out, plumbing.out_path,
                         plumbing.parent_out, error) &&
@@ -189,7 +193,8 @@ void add_file_actions(posix_spawn_file_actions_t& actions, const Plumbing& plumb
     if (plumbing.child_in >= 0) {
         posix_spawn_file_actions_adddup2(&actions, plumbing.child_in, STDIN_FILENO);
     } else {
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(
+            &actions, STDIN_FILENO, plumbing.in_path ? plumbing.in_path : "/dev/null", O_RDONLY, 0);
     }
     add_output_action(actions, STDOUT_FILENO, plumbing.child_out, plumbing.out_path);
     if (plumbing.err_to_out) {
@@ -262,7 +267,9 @@ bool redirect_output(int target, int fd, const char* path) {
         sigaction(number, &defaults, nullptr);
     }
     sigaction(SIGPIPE, &defaults, nullptr);
-    int in_fd = plumbing.child_in >= 0 ? plumbing.child_in : open("/dev/null", O_RDONLY);
+    int in_fd = plumbing.child_in >= 0
+                    ? plumbing.child_in
+                    : open(plumbing.in_path ? plumbing.in_path : "/dev/null", O_RDONLY);
     bool ready = in_fd >= 0 && dup2(in_fd, STDIN_FILENO) >= 0 &&
                  redirect_output(STDOUT_FILENO, plumbing.child_out, plumbing.out_path) &&
                  (plumbing.err_to_out

@@ -60,10 +60,14 @@ SECURITY_ATTRIBUTES inheritable() {
     return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
 }
 
-HANDLE open_null(DWORD access) {
+HANDLE open_existing(const char* path, DWORD access) {
     SECURITY_ATTRIBUTES attributes = inheritable();
-    return CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                       OPEN_EXISTING, 0, nullptr);
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_EXISTING,
+                       0, nullptr);
+}
+
+HANDLE open_null(DWORD access) {
+    return open_existing("NUL", access);
 }
 
 // A pipe the child reads its standard input from, holding the whole input already.
@@ -278,8 +282,15 @@ bool plumb(const Command& command, Process::State& state, ChildEnds& ends, std::
         error = "standard input of " + std::to_string(command.input->size()) + " bytes is too long";
         return false;
     }
-    ends.in = command.input ? input_pipe(*command.input, error) : open_null(GENERIC_READ);
+    if (command.input) {
+        ends.in = input_pipe(*command.input, error);
+    } else {
+        const char* path = command.input_path.empty() ? "NUL" : command.input_path.c_str();
+        ends.in = open_existing(path, GENERIC_READ);
+        error = ends.in == INVALID_HANDLE_VALUE ? system_error("CreateFile") : error;
+    }
     if (ends.in == nullptr || ends.in == INVALID_HANDLE_VALUE) {
+        ends.in = nullptr;
         return false;
     }
     if (!plumb_output(command.out, command.out_path, state.pipes[0], ends.out, error)) {

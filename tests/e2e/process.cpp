@@ -1,7 +1,9 @@
 #include "e2e/process.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <stdexcept>
 
 namespace e2e {
@@ -14,22 +16,38 @@ std::chrono::milliseconds time_until(Clock::time_point deadline) {
     return std::max(left, std::chrono::milliseconds(0));
 }
 
+std::string temp_file(const std::string& content) {
+    char path[] = "/tmp/tvflash-test-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) {
+        throw std::runtime_error("mkstemp failed");
+    }
+    close(fd);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& binary, const std::vector<std::string>& args,
-                           const std::string& stdin_text) {
+                           const std::string& stdin_text)
+    : in_path_(temp_file(stdin_text)) {
     subprocess::Command command;
     command.argv = {binary};
     command.argv.insert(command.argv.end(), args.begin(), args.end());
-    command.input = stdin_text;
+    command.input_path = in_path_;
     std::string error;
     process_ = set_.start(command, error);
     if (!process_) {
+        unlink(in_path_.c_str());
         throw std::runtime_error(error);
     }
 }
 
-ChildProcess::~ChildProcess() = default;
+ChildProcess::~ChildProcess() {
+    process_.reset();
+    unlink(in_path_.c_str());
+}
 
 const std::string& ChildProcess::read_line(std::chrono::milliseconds timeout) {
     return read_until("\n", timeout);

@@ -1,6 +1,6 @@
 // Running this project's programs as child processes in tests, and checking what they printed.
-// A child reads the text given as its whole standard input and writes its standard output and
-// error to pipes; whoever starts it ends it.
+// A child reads its standard input from a file holding the text given, and writes its standard
+// output and error to pipes; whoever starts it ends it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,11 +24,10 @@ struct RunResult {
 
 class ChildProcess {
   public:
-    // Starts binary with args after it in argv, and stdin_text (at most
-    // subprocess::kMaxInputBytes) as its whole standard input.
+    // Starts binary with args after it in argv, and stdin_text as its whole standard input.
     ChildProcess(const std::string& binary, const std::vector<std::string>& args,
                  const std::string& stdin_text = "");
-    // Kills and reaps a child still running.
+    // Kills and reaps a child still running, and removes its input file.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -59,6 +58,9 @@ class ChildProcess {
     // Moves what the child wrote into out_ and err_.
     void collect();
 
+    // Standard input comes from a file: Wine takes seconds to end a program whose standard
+    // input is a pipe.
+    std::string in_path_;
     subprocess::ProcessSet set_;
     std::unique_ptr<subprocess::Process> process_;
     std::string out_;

@@ -1,6 +1,7 @@
 #include "e2e/tool.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <utility>
 
@@ -56,6 +57,16 @@ void undo_differences(std::string& text) {
 
 ToolCommand tool_command(const std::vector<std::string>& args) {
     std::vector<std::string> words = tool_words();
+    ToolCommand command{words.front(), {words.begin() + 1, words.end()}};
+    command.args.insert(command.args.end(), args.begin(), args.end());
+    return command;
+}
+
+ToolCommand fleet_command(const std::vector<std::string>& args) {
+    std::vector<std::string> words = tool_words();
+    std::filesystem::path tool(words.back());
+    words.back() =
+        tool.replace_filename(tool.stem().string() + "-fleet" + tool.extension().string()).string();
     ToolCommand command{words.front(), {words.begin() + 1, words.end()}};
     command.args.insert(command.args.end(), args.begin(), args.end());
     return command;

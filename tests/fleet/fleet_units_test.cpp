@@ -11,6 +11,7 @@
 #include "record.h"
 #include "station.h"
 #include "targets.h"
+#include "text.h"
 
 using namespace fleet;
 
