@@ -67,11 +67,12 @@ bench: release
 	build/release/bench/tvflash_bench
 
 # What the link survives (a few minutes): the survival table under network faults and the
-# many-boards figures. Prints, judges nothing.
+# many-boards figures, then tvflash-fleet's figures (64 boards at once, its CPU, a /24 scan of
+# 127.0.0.0/24). Prints, judges nothing.
 faults: release
 	build/release/bench/tvflash_faults
 
-# Installs both programs and their manual pages, under PREFIX when given (default /usr/local).
+# Installs the programs and their manual pages, under PREFIX when given (default /usr/local).
 install: release
 	cmake --install build/release $(if $(PREFIX),--prefix $(PREFIX))
 
@@ -79,7 +80,7 @@ install: release
 package: release
 	cd build/release && cpack -G DEB
 
-# tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe.
+# tvflash.exe and tvflash-fleet.exe for 64-bit Windows, linked statically, in build/windows.
 windows: windows-deps
 	cmake --preset windows
 	cmake --build --preset windows
@@ -89,8 +90,8 @@ test-windows: windows
 	$(MAKE) build PRESET=dev
 	bash scripts/test_windows.sh
 
-# The Windows zip: tvflash.exe, the README, the manual page as text, the protocol description and
-# the Wireshark dissector, left in build/windows.
+# The Windows zip: tvflash.exe, tvflash-fleet.exe, the README, the manual pages as text, the
+# protocol description, the fleet's guide and the Wireshark dissector, left in build/windows.
 package-windows: windows
 	cd build/windows && cpack -G ZIP
 

@@ -97,6 +97,9 @@ void BoardRun::start_step(subprocess::ProcessSet& set, const ToolSettings& setti
     // The tool reads the answer to the bootloader question on its standard input (Windows asks
     // in a message box instead).
     command.input = settings.answer_yes ? "y\n" : "n\n";
+    // One pipe for both streams keeps them in the order the tool wrote them, as a console shows
+    // them.
+    command.err = subprocess::Sink::to_output;
     command.own_group = true;
     transcript_.begin_step(step_, steps_.size(), step.text(), command.argv, result.start);
     events.note(target_.text(), step_label(step_), "started");
@@ -115,9 +118,7 @@ void BoardRun::start_step(subprocess::ProcessSet& set, const ToolSettings& setti
 void BoardRun::take_output() {
     for (subprocess::Chunk& chunk : process_->take_output()) {
         transcript_.output(chunk.bytes);
-        if (chunk.stream == subprocess::Stream::out) {
-            progress_.feed(chunk.bytes);
-        }
+        progress_.feed(chunk.bytes);
         output_tail_ += chunk.bytes;
         if (output_tail_.size() > 2 * kTailKept) {
             output_tail_.erase(0, output_tail_.size() - kTailKept);

@@ -1,5 +1,5 @@
-// What a running tvflash shows of its progress, read from its standard output as it comes: the
-// stage it is in, and during an upload the share of blocks acknowledged (a "." per 1024 bytes).
+// What a running tvflash shows of its progress, read from its output as it comes: the stage it is
+// in, and during an upload the share of blocks acknowledged (a "." per 1024 bytes).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ class StepProgress {
   public:
     explicit StepProgress(std::uint64_t image_size = 0) : image_size_(image_size) {}
 
-    // Takes the next piece of the tool's standard output.
+    // Takes the next piece of the tool's output (standard output and error as they came).
     void feed(std::string_view out);
 
     Stage stage() const { return stage_; }

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "terminal.h"
 
@@ -16,6 +17,11 @@ constexpr milliseconds kRedrawAnyway{1000};
 constexpr milliseconds kQuestionLook{500};
 // How long an interrupted child has to end before it is killed.
 constexpr milliseconds kKillGrace{2000};
+// After output came, the next wait starts this much later. The tools write a character per
+// block, and reading each as it comes would cost the fleet a good share of what the tools cost
+// themselves; the pipes hold far more than a tool writes meanwhile, and the view and the next
+// step wait no longer than that.
+constexpr milliseconds kGather{50};
 
 void take_earlier(std::optional<Clock::time_point>& until, Clock::time_point time) {
     if (!until || time < *until) {
@@ -61,9 +67,13 @@ void Session::wait(std::optional<Clock::time_point> due, const std::vector<Board
     if (until) {
         timeout = std::max(std::chrono::ceil<milliseconds>(*until - Clock::now()), milliseconds(0));
     }
-    news_ |= set_.wait(timeout) == subprocess::WaitResult::news;
+    bool output_came = set_.wait(timeout) == subprocess::WaitResult::news;
+    news_ |= output_came;
     for (BoardRun* board : running) {
         board->update(set_, settings_, events_);
+    }
+    if (output_came) {
+        std::this_thread::sleep_for(kGather);
     }
     const Clock::time_point now = Clock::now();
     if (may_ask && now - last_question_look_ >= kQuestionLook) {

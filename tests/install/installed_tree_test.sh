@@ -39,6 +39,22 @@ for page in tvflash.1; do
     [ -s "$prefix/share/man/man1/$page" ] || fail "manual page $page was not installed"
 done
 
+# tvflash-fleet beside the tool, with its manual page and guide.
+fleet="$prefix/bin/tvflash-fleet"
+if [ -x "$fleet" ]; then
+    "$fleet" --help >"$prefix/out" 2>"$prefix/err" </dev/null
+    status=$?
+    [ "$status" -eq 0 ] || fail "tvflash-fleet --help: status $status, expected 0"
+    grep -q 'tvflash-fleet scan ADDRESS/BITS PORT' "$prefix/out" || fail "tvflash-fleet --help lacks scan"
+    "$fleet" check -e version 10.0.0.1:4000 >"$prefix/out" 2>"$prefix/err" </dev/null
+    status=$?
+    [ "$status" -eq 0 ] || fail "tvflash-fleet check does not find the installed tool: $(cat "$prefix/err")"
+else
+    fail "$fleet was not installed"
+fi
+[ -s "$prefix/share/man/man1/tvflash-fleet.1" ] || fail "manual page tvflash-fleet.1 was not installed"
+[ -s "$prefix/share/doc/tvflash/fleet.md" ] || fail "docs/fleet.md was not installed"
+
 [ -s "$prefix/share/tvflash/wireshark/tvflash.lua" ] || fail "the Wireshark dissector was not installed"
 [ -s "$prefix/share/doc/tvflash/protocol.md" ] || fail "docs/protocol.md was not installed"
 
