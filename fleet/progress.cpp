@@ -11,6 +11,9 @@ namespace fleet {
 namespace {
 
 constexpr std::size_t kBlockBytes = 1024;
+// How the tool's yes/no question ends; the answer read from its standard input is not echoed.
+constexpr std::string_view kQuestionPrompt = "[Y/n] ";
+
 // The longest text a stage is told by fits in this much of the current line.
 constexpr std::size_t kLineKept = 64;
 
@@ -115,7 +118,13 @@ std::string verdict_line(std::string_view output) {
     if (last_failure == lines.size()) {
         return last_text == lines.size() ? "" : one_line(trim(lines[last_text]));
     }
-    std::string verdict(trim(lines[last_failure]));
+    std::string_view line = trim(lines[last_failure]);
+    // The tool's question and its prompt are no part of the verdict that follows the answer.
+    std::size_t prompt = line.rfind(kQuestionPrompt);
+    if (prompt != std::string_view::npos) {
+        line.remove_prefix(prompt + kQuestionPrompt.size());
+    }
+    std::string verdict(line);
     // The tool breaks some ERROR messages over two lines.
     bool continues = verdict.find("FAILED") == std::string::npos;
     for (std::size_t i = last_failure + 1; continues && i < lines.size(); ++i) {

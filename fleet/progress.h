@@ -48,7 +48,8 @@ class StepProgress {
 std::string stage_text(Stage stage, int percent);
 
 // The line that tells how a run ended, made safe for one line: the last line naming FAILED or
-// ERROR (an ERROR message with the lines that continue it), or else the last line with text.
+// ERROR (an ERROR message with the lines that continue it; after the bootloader question's
+// prompt, only what follows it), or else the last line with text.
 std::string verdict_line(std::string_view output);
 
 // The reason of a failed step for the live view: "FAILED (...)" as the tool wrote it in the

@@ -163,6 +163,8 @@ TEST(FleetProgress, VerdictLineSamples) {
         {"ERR.\nERROR: IP address conflict (2 target boards use the same\nIP address 1.2.3.4).\n",
          "ERROR: IP address conflict (2 target boards use the same IP address 1.2.3.4)."},
         {"timeout.\r\nTarget system not responding.\r\n", "Target system not responding."},
+        {"Updating flash memory...tvflash: WARNING\nproceed? [Y/n] FAILED (no fit).\n",
+         "FAILED (no fit)."},
         {"Talvium \x01 5\n\n", "Talvium \\x01 5"},
         {"", ""},
     };
