@@ -76,8 +76,6 @@ class BoardRun {
     BoardLine view_line(Clock::time_point now) const;
     // The rows of summary.csv for this board.
     std::vector<std::vector<std::string>> summary_rows() const;
-    const std::vector<StepResult>& results() const { return results_; }
-    const std::vector<Step>& steps() const { return steps_; }
 
   private:
     std::string step_label(std::size_t index) const;

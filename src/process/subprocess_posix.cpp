@@ -519,7 +519,13 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     int ready = wait_for_fds(fds, milliseconds_of(timeout),
                              state_->catching ? &state_->wait_mask : nullptr);
     if (ready < 0) {
-        return errno == EINTR && state_->catching ? WaitResult::interrupted : WaitResult::news;
+        if (errno == EINTR) {
+            return state_->catching ? WaitResult::interrupted : WaitResult::news;
+        }
+        // A wait that cannot be made (too many descriptors, no memory) is tried again a little
+        // later rather than at once.
+        std::this_thread::sleep_for(kExitRecheck);
+        return WaitResult::news;
     }
     bool news = state_->reap_closed(waiting_for_exit);
     for (std::size_t i = 0; i < fds.size(); ++i) {

@@ -27,6 +27,9 @@ std::atomic<HANDLE> interrupt_port{nullptr};
 
 std::atomic<unsigned> pipe_serial{0};
 
+// A child whose pipes closed before its end was reported is looked at again this often.
+constexpr DWORD kExitRecheckMs = 10;
+
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
@@ -170,6 +173,21 @@ struct ProcessSet::State {
             unread.push_back({pipe.stream, std::string(pipe.buffer, bytes)});
         }
         read_next(pipe);
+    }
+
+    // Reaps the children whose pipes have all closed; true when one ended. waiting tells whether
+    // such a child still runs. Their end is also reported through the port; this covers a wait
+    // that could not be registered.
+    bool reap_closed(bool& waiting) {
+        bool ended = false;
+        waiting = false;
+        for (Process::State* member : members) {
+            if (member->pipes_closed() && !member->reaped) {
+                ended |= member->reap(0);
+                waiting |= !member->reaped;
+            }
+        }
+        return ended;
     }
 
     void on_exit(unsigned serial) {
@@ -458,6 +476,13 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     WaitResult result = WaitResult::timed_out;
     DWORD first =
         timeout ? static_cast<DWORD>(std::max<std::int64_t>(timeout->count(), 0)) : INFINITE;
+    bool waiting_for_exit = false;
+    if (state_->reap_closed(waiting_for_exit)) {
+        return WaitResult::news;
+    }
+    if (waiting_for_exit) {
+        first = std::min<DWORD>(first, kExitRecheckMs);
+    }
     if (!state_->handle_packet(first, result)) {
         return result;
     }
