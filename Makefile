@@ -73,11 +73,12 @@ bench: release
 	build/release/bench/tvflash_bench
 
 # What the link survives (a few minutes): the survival table under network faults and the
-# many-boards figures. Prints, judges nothing.
+# many-boards figures, then tvflash-fleet's figures (64 boards at once, its CPU, a /24 scan of
+# 127.0.0.0/24). Prints, judges nothing.
 faults: release
 	build/release/bench/tvflash_faults
 
-# Installs both programs and their manual pages, under PREFIX when given (default /usr/local).
+# Installs the programs and their manual pages, under PREFIX when given (default /usr/local).
 install: release
 	cmake --install build/release $(if $(PREFIX),--prefix $(PREFIX))
 
@@ -87,8 +88,8 @@ package: release
 	cd build/release && cpack -G DEB
 	lintian --allow-root --fail-on error,warning build/release/tvflash_$(VERSION)_$$(dpkg --print-architecture).deb
 
-# tvflash.exe for 64-bit Windows, linked statically: build/windows/tvflash.exe, with tvflash-sim.exe
-# and the demo beside it in the build.
+# tvflash.exe and tvflash-fleet.exe for 64-bit Windows, linked statically, in build/windows, with
+# tvflash-sim.exe and the demo beside them.
 windows: windows-deps
 	cmake --preset windows
 	cmake --build --preset windows
@@ -99,8 +100,9 @@ test-windows: windows
 	$(MAKE) build PRESET=dev
 	bash scripts/test_windows.sh
 
-# The Windows zip: tvflash.exe, tvflash-sim.exe, demo.cmd with tvflash-demo.exe, the README, the
-# manual pages as text, the protocol description and the Wireshark dissector, left in build/windows.
+# The Windows zip: tvflash.exe, tvflash-fleet.exe, tvflash-sim.exe, demo.cmd with tvflash-demo.exe,
+# the README, the manual pages as text, the protocol description, the operator's documents and the
+# Wireshark dissector, left in build/windows.
 package-windows: windows
 	cd build/windows && cpack -G ZIP
 

@@ -2,10 +2,12 @@
 // real firmware against tvflash-sim under each network fault, 20 seeded runs a row, and counts
 // the outcomes: success with the exact image (compared with the bytes the board stored), each
 // reported failure by its line, success with a wrong image, runs that did not end by themselves,
-// and the median time. Then updates 16 boards at once and probes 64 at once. Prints; judges
-// nothing.
+// and the median time. Then updates 16 boards at once and probes 64 at once, and takes
+// tvflash-fleet's figures: 64 boards through a two-step recipe at once beside one alone, the
+// fleet's own CPU against its children's, and a /24 scan. Prints; judges nothing.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +72,7 @@ std::string difference(const std::string& stored, const std::string& image) {
 struct Tools {
     std::string tool = TVFLASH_BENCH_TOOL;
     std::string sim = TVFLASH_BENCH_SIM;
+    std::string fleet = TVFLASH_BENCH_FLEET;
     std::filesystem::path work;
 };
 
@@ -80,9 +83,10 @@ std::string write_file(const std::filesystem::path& path, const std::string& byt
 
 // A simulator on a free port storing its updates in dir; nullopt when it did not start.
 std::optional<std::pair<bench::Background, std::uint16_t>> start_sim(
-    const Tools& tools, const std::filesystem::path& dir, std::vector<std::string> args) {
+    const Tools& tools, const std::filesystem::path& dir, std::vector<std::string> args,
+    const std::string& port_asked = "0") {
     std::filesystem::create_directories(dir);
-    std::vector<std::string> argv{tools.sim, "--port", "0", "--write-dir", dir.string()};
+    std::vector<std::string> argv{tools.sim, "--port", port_asked, "--write-dir", dir.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::optional<bench::Background> sim =
         bench::start_background(argv, (dir / "sim.out").string());
@@ -236,6 +240,103 @@ void many_boards(const Tools& tools) {
                 kParallelProbes);
 }
 
+// The CPU seconds of every tool the fleet ran, from the transcripts in its record.
+double children_cpu_seconds(const std::filesystem::path& logs) {
+    double total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+        const std::string text = bench::read_file(entry.path().string());
+        for (std::size_t at = text.find("(CPU "); at != std::string::npos;
+             at = text.find("(CPU ", at + 1)) {
+            total += std::strtod(text.c_str() + at + 5, nullptr);
+        }
+    }
+    return total;
+}
+
+struct FleetRun {
+    double wall = 0;
+    double own_cpu = 0;       // the fleet's own, without its children's
+    double children_cpu = 0;  // the tools it ran
+    int exact = 0;            // boards that stored the exact image
+};
+
+// Runs the recipe on count boards at once, each a simulator on an address of its own.
+FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recipe,
+                         const std::string& image, const std::string& name) {
+    std::vector<std::pair<bench::Background, std::uint16_t>> sims;
+    std::vector<std::string> argv{tools.fleet, "run",
+                                  "-j",        std::to_string(count),
+                                  "--logs",    (tools.work / name / "logs").string(),
+                                  recipe};
+    for (int i = 0; i < count; ++i) {
+        std::string address = "127.0.0." + std::to_string(2 + i);
+        auto sim = start_sim(tools, tools.work / name / address, {"--bind", address});
+        if (sim) {
+            argv.push_back(address + ":" + std::to_string(sim->second));
+            sims.push_back(*sim);
+        }
+    }
+    bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
+    FleetRun figures{run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0};
+    // wait4 counts the children the fleet reaped into its own figure.
+    figures.own_cpu = run.cpu_seconds - figures.children_cpu;
+    for (auto& sim : sims) {
+        bench::stop_background(sim.first);
+    }
+    for (int i = 0; i < count; ++i) {
+        std::filesystem::path stored =
+            tools.work / name / ("127.0.0." + std::to_string(2 + i)) / "update-1.bin";
+        figures.exact += bench::read_file(stored.string()) == image;
+    }
+    return figures;
+}
+
+// The wall time of a scan of 127.0.0.0/24 with a few boards answering.
+double scan_seconds(const Tools& tools, int& answered) {
+    std::vector<std::pair<bench::Background, std::uint16_t>> sims;
+    std::string port = "0";
+    for (int i = 0; i < 4; ++i) {
+        std::string address = "127.0.0." + std::to_string(100 + i);
+        if (auto sim = start_sim(tools, tools.work / "scan" / address, {"--bind", address}, port)) {
+            port = std::to_string(sim->second);
+            sims.push_back(*sim);
+        }
+    }
+    bench::ChildRun run = bench::run_measured({tools.fleet, "scan", "127.0.0.0/24", port}, {}, 60,
+                                              bench::Start::spawn);
+    answered = static_cast<int>(std::count(run.output.begin(), run.output.end(), '\n')) - 1;
+    for (auto& sim : sims) {
+        bench::stop_background(sim.first);
+    }
+    return run.wall_seconds;
+}
+
+void fleet_figures(const Tools& tools) {
+    constexpr int kFleetBoards = 64;
+    const std::string image = bench::firmware_image(kParallelImageBytes, 64);
+    write_file(tools.work / "fleet-image.bin", image);
+    const std::string recipe =
+        write_file(tools.work / "recipe.txt", "updatesys fleet-image.bin\ngetconfig\n");
+    FleetRun one = fleet_on_boards(tools, 1, recipe, image, "fleet1");
+    FleetRun many = fleet_on_boards(tools, kFleetBoards, recipe, image, "fleet64");
+    std::printf("\ntvflash-fleet, updatesys of 1 MiB then getconfig on each board:\n");
+    std::printf("one board alone: wall %s, %d of 1 exact\n",
+                bench::format_seconds(one.wall).c_str(), one.exact);
+    std::printf("%d boards at once: wall %s (%s of one alone), aggregate %s, %d of %d exact\n",
+                kFleetBoards, bench::format_seconds(many.wall).c_str(),
+                bench::format_ratio(many.wall, one.wall).c_str(),
+                bench::format_rate(kFleetBoards * double(kParallelImageBytes), many.wall).c_str(),
+                many.exact, kFleetBoards);
+    std::printf("CPU with %d boards: the fleet itself %s, its %d tools %s (%.1f%%)\n", kFleetBoards,
+                bench::format_seconds(many.own_cpu).c_str(), 2 * kFleetBoards,
+                bench::format_seconds(many.children_cpu).c_str(),
+                100 * many.own_cpu / many.children_cpu);
+    int answered = 0;
+    double scan = scan_seconds(tools, answered);
+    std::printf("scan of 127.0.0.0/24 (254 addresses, %d answering): wall %s\n", answered,
+                bench::format_seconds(scan).c_str());
+}
+
 std::string load_average() {
     std::string text = bench::read_file("/proc/loadavg");
     return text.empty() ? "unknown" : text.substr(0, text.find(' ', text.find(' ') + 1));
@@ -245,16 +346,23 @@ std::string load_average() {
 
 int main(int argc, char** argv) {
     Tools tools;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool fleet_only = false;
+    for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--tool") {
-            tools.tool = argv[i + 1];
-        } else if (option == "--sim") {
-            tools.sim = argv[i + 1];
+        if (option == "--fleet-only") {
+            fleet_only = true;
+        } else if (option == "--tool" && i + 1 < argc) {
+            tools.tool = argv[++i];
+        } else if (option == "--sim" && i + 1 < argc) {
+            tools.sim = argv[++i];
+        } else if (option == "--fleet" && i + 1 < argc) {
+            tools.fleet = argv[++i];
         }
     }
     if (tools.tool.empty() || tools.sim.empty()) {
-        std::fprintf(stderr, "usage: tvflash_faults [--tool PATH] [--sim PATH]\n");
+        std::fprintf(stderr,
+                     "usage: tvflash_faults [--tool PATH] [--sim PATH] [--fleet PATH] "
+                     "[--fleet-only]\n");
         return 2;
     }
     tools.work =
@@ -262,8 +370,11 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(tools.work);
     std::printf("load average before: %s on %u cores\n", load_average().c_str(),
                 std::thread::hardware_concurrency());
-    survival_table(tools);
-    many_boards(tools);
+    if (!fleet_only) {
+        survival_table(tools);
+        many_boards(tools);
+    }
+    fleet_figures(tools);
     std::printf("load average after: %s\n", load_average().c_str());
     std::filesystem::remove_all(tools.work);
     return 0;

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "process/subprocess.h"
 
 namespace bench {
 
@@ -23,14 +26,9 @@ struct ChildRun {
     std::vector<double> marker_seconds;
 };
 
-// How a measured child is started. Each keeps one figure the child's own and taints the other:
-// after a fork the exec tears down a copy of the benchmark's page tables, which the child's CPU
-// time is charged for (a few milliseconds); after a spawn, which shares the benchmark's memory
-// until the exec, the kernel takes the benchmark's resident size into the child's peak.
-enum class Start {
-    fork,   // for the peak memory
-    spawn,  // for small CPU times
-};
+// How a measured child is started: fork for the peak memory, spawn for small CPU times (see
+// subprocess::Start).
+using Start = subprocess::Start;
 
 // Runs argv (argv[0] being the program's path) with standard input from /dev/null, reading its
 // output until it ends; kills it after timeout_seconds.
@@ -50,9 +48,11 @@ struct TimedExit {
 // Runs argv to its end with its output to output_path (read back afterwards, then removed).
 TimedExit run_to_exit(const std::vector<std::string>& argv, const std::string& output_path);
 
-// A program left running in the background, its standard output going to a file.
+// A program left running in the background, its standard output going to a file. Copies share
+// the one program.
 struct Background {
-    int pid = -1;
+    struct Child;
+    std::shared_ptr<Child> child;
     std::string output_path;
 };
 

@@ -1,6 +1,7 @@
-# The Windows zip (`make package-windows`): tvflash.exe, tvflash-sim.exe, demo.cmd with
-# tvflash-demo.exe, the README, the protocol description, the Wireshark dissector and the manual
-# pages rendered as plain text with Windows line ends, so that Notepad shows them as it should.
+# The Windows zip (`make package-windows`): tvflash.exe, tvflash-fleet.exe, tvflash-sim.exe,
+# demo.cmd with tvflash-demo.exe, the README, the protocol description, the operator's documents,
+# the Wireshark dissector and the manual pages rendered as plain text with Windows line ends, so
+# that Notepad shows them as it should.
 find_program(TVFLASH_GROFF groff)
 set(TVFLASH_MAN_TEXT ${CMAKE_CURRENT_BINARY_DIR}/tvflash.txt)
 if(TVFLASH_GROFF)
@@ -27,6 +28,22 @@ if(TVFLASH_GROFF)
     install(FILES ${TVFLASH_SIM_MAN_TEXT} DESTINATION .)
 endif()
 install(FILES README.md docs/protocol.md DESTINATION .)
+
+# tvflash-fleet's manual page as text too, and its guide.
+set(TVFLASH_FLEET_MAN_TEXT ${CMAKE_CURRENT_BINARY_DIR}/tvflash-fleet.txt)
+if(TVFLASH_GROFF)
+    add_custom_command(
+        OUTPUT ${TVFLASH_FLEET_MAN_TEXT}
+        COMMAND ${CMAKE_COMMAND} -DGROFF=${TVFLASH_GROFF}
+                -DPAGE=${CMAKE_CURRENT_SOURCE_DIR}/docs/tvflash-fleet.1
+                -DOUTPUT=${TVFLASH_FLEET_MAN_TEXT} -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/man_to_text.cmake
+        DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/tvflash-fleet.1
+                ${CMAKE_CURRENT_SOURCE_DIR}/cmake/man_to_text.cmake
+        COMMENT "Rendering tvflash-fleet's manual page as text")
+    add_custom_target(tvflash_fleet_manual_text ALL DEPENDS ${TVFLASH_FLEET_MAN_TEXT})
+    install(FILES ${TVFLASH_FLEET_MAN_TEXT} DESTINATION .)
+endif()
+install(FILES docs/fleet.md DESTINATION .)
 install(FILES tools/wireshark/tvflash.lua DESTINATION wireshark)
 # The operator's manual and the Windows document with their pictures, the licence and the changes.
 install(FILES docs/manual.md docs/windows.md LICENSE CHANGELOG.md DESTINATION .)

@@ -35,34 +35,40 @@ File open_image(const std::string& file_name, std::uint64_t& image_size) {
     return file;
 }
 
-bool check_rom_image(std::FILE* file, const std::string& file_name, std::uint64_t image_size) {
+std::string rom_image_refusal(std::FILE* file, const std::string& file_name,
+                              std::uint64_t image_size) {
     if (image_size != kRomImageSize) {
-        print_err("\nERROR: input file '%s' does not have the expected length of 64K.\n",
-                  file_name.c_str());
-        return false;
+        return "\nERROR: input file '" + file_name +
+               "' does not have the expected length of 64K.\n";
     }
     char header[kRomHeaderSize];
     if (std::fread(header, 1, sizeof header, file) != sizeof header) {
-        print_err("\nERROR: cannot read input file '%s'.\n", file_name.c_str());
-        return false;
+        return "\nERROR: cannot read input file '" + file_name + "'.\n";
     }
     if (!has_rom_signature(std::string_view(header, sizeof header))) {
-        print_err("\nERROR: input file '%s' has an invalid format.\n", file_name.c_str());
-        return false;
+        return "\nERROR: input file '" + file_name + "' has an invalid format.\n";
     }
-    return true;
+    return "";
 }
 
 }  // namespace
 
-bool check_image(CommandCode code, const std::string& file_name, std::uint64_t& image_size) {
+std::string image_refusal(CommandCode code, const std::string& file_name,
+                          std::uint64_t& image_size) {
     File file = open_image(file_name, image_size);
     if (!file) {
-        print_err("\nERROR: cannot open input file '%s'.\n", file_name.c_str());
-        return false;
+        return "\nERROR: cannot open input file '" + file_name + "'.\n";
     }
     if (code != CommandCode::update_rom) {
-        return true;
+        return "";
     }
-    return check_rom_image(file.get(), file_name, image_size);
+    return rom_image_refusal(file.get(), file_name, image_size);
+}
+
+bool check_image(CommandCode code, const std::string& file_name, std::uint64_t& image_size) {
+    std::string refusal = image_refusal(code, file_name, image_size);
+    if (!refusal.empty()) {
+        print_err("%s", refusal.c_str());
+    }
+    return refusal.empty();
 }

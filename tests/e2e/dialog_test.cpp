@@ -104,3 +104,23 @@ TEST(Dialog, ConflictBoxHoldsTheRunUntilDismissed) {
                              "Linked to target running Talvium 3\n"));
     EXPECT_EQ(board.count_received("<VERSION>"), 1);
 }
+
+TEST(Dialog, FleetShowsTheBoardAsWaitingForTheOperator) {
+    if (!boxes_can_be_operated()) {
+        GTEST_SKIP() << "needs the Windows build and a display";
+    }
+    e2e::ImageFolder folder;
+    const std::string path = folder.write("eboot.hex", e2e::rom_image());
+    e2e::FakeBoard board(e2e::uploading({"<CHECK_OK>", "<DEST_DIFFER_QUERY> KRD4/Q|PLN7/ZE"},
+                                        {{"<CONTINUE>", {"<UPDATE_OK>"}}}));
+    e2e::ToolCommand fleet =
+        e2e::fleet_command({"run", "--logs", (folder.path() / "logs").string(), "-e",
+                            "updaterom " + path, "127.0.0.1:" + board.port_text()});
+    e2e::ChildProcess child(fleet.program, fleet.args);
+    const std::string waiting = "updaterom " + path + ": waiting for the operator";
+    EXPECT_NE(child.read_until(waiting, 30s).find(waiting), std::string::npos);
+    EXPECT_TRUE(operate_box("y")) << "no question box";
+    e2e::RunResult run = child.finish(30s);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(board.received().back(), "<CONTINUE>");
+}

@@ -1,14 +1,16 @@
 // Running this project's programs as child processes in tests, and checking what they printed.
-// A child reads its standard input from a file holding the text given, writes its standard output
-// to a pipe and its standard error to a file; whoever starts it ends it.
+// A child reads its standard input from a file holding the text given, and writes its standard
+// output and error to pipes; whoever starts it ends it.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "process/subprocess.h"
 
 namespace e2e {
 
@@ -25,7 +27,7 @@ class ChildProcess {
     // Starts binary with args after it in argv, and stdin_text as its whole standard input.
     ChildProcess(const std::string& binary, const std::vector<std::string>& args,
                  const std::string& stdin_text = "");
-    // Kills and reaps a child still running, and removes its files.
+    // Kills and reaps a child still running, and removes its input file.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -34,8 +36,11 @@ class ChildProcess {
     // it read so far.
     const std::string& read_line(std::chrono::milliseconds timeout);
 
-    // True once the child has ended; it is still reaped by finish.
-    bool has_ended() const;
+    // Reads standard output for timeout, or until it closes; returns all of it read so far.
+    const std::string& read_for(std::chrono::milliseconds timeout);
+
+    // True once the child has ended.
+    bool has_ended();
     // Reads standard output until it holds text, closes or timeout passes; returns all of it.
     const std::string& read_until(const std::string& text, std::chrono::milliseconds timeout);
 
@@ -50,12 +55,16 @@ class ChildProcess {
     // Reads until the output holds stop_at (until its end when empty) or the deadline passes.
     void read_output(std::chrono::steady_clock::time_point deadline, const std::string& stop_at);
 
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
+    // Moves what the child wrote into out_ and err_.
+    void collect();
+
+    // Standard input comes from a file: Wine takes seconds to end a program whose standard
+    // input is a pipe.
     std::string in_path_;
-    std::string err_path_;
+    subprocess::ProcessSet set_;
+    std::unique_ptr<subprocess::Process> process_;
     std::string out_;
-    std::chrono::steady_clock::time_point start_;
+    std::string err_;
 };
 
 // Runs binary with args to its end; it is killed when it has not ended within timeout.

@@ -1,6 +1,7 @@
 #include "e2e/tool.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <utility>
 
@@ -60,6 +61,16 @@ std::vector<std::string> command_words(const char* variable, const std::string& 
 
 ToolCommand tool_command(const std::vector<std::string>& args) {
     std::vector<std::string> words = tool_words();
+    ToolCommand command{words.front(), {words.begin() + 1, words.end()}};
+    command.args.insert(command.args.end(), args.begin(), args.end());
+    return command;
+}
+
+ToolCommand fleet_command(const std::vector<std::string>& args) {
+    std::vector<std::string> words = tool_words();
+    std::filesystem::path tool(words.back());
+    words.back() =
+        tool.replace_filename(tool.stem().string() + "-fleet" + tool.extension().string()).string();
     ToolCommand command{words.front(), {words.begin() + 1, words.end()}};
     command.args.insert(command.args.end(), args.begin(), args.end());
     return command;

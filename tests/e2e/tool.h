@@ -21,6 +21,10 @@ struct ToolCommand {
 };
 ToolCommand tool_command(const std::vector<std::string>& args);
 
+// The program to start and its arguments for tvflash-fleet run with args: the one beside the tool
+// under test ("wine build/windows/tvflash-fleet.exe" for the Windows build).
+ToolCommand fleet_command(const std::vector<std::string>& args);
+
 // True when the tool under test is the Windows build (a command ending in ".exe").
 bool windows_build();
 

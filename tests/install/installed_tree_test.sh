@@ -36,6 +36,23 @@ last=$(sed -n '$p' "$prefix/err")
 [ "$(wc -l <"$prefix/err")" -eq 20 ] || fail "banner and usage are not 20 lines"
 
 gzip -t "$prefix/share/man/man1/tvflash.1.gz" 2>/dev/null || fail "manual page tvflash.1.gz was not installed"
+
+# tvflash-fleet beside the tool, with its manual page and guide.
+fleet="$prefix/bin/tvflash-fleet"
+if [ -x "$fleet" ]; then
+    "$fleet" --help >"$prefix/out" 2>"$prefix/err" </dev/null
+    status=$?
+    [ "$status" -eq 0 ] || fail "tvflash-fleet --help: status $status, expected 0"
+    grep -q 'tvflash-fleet scan ADDRESS/BITS PORT' "$prefix/out" || fail "tvflash-fleet --help lacks scan"
+    "$fleet" check -e version 127.0.0.1:4000 >"$prefix/out" 2>"$prefix/err" </dev/null
+    status=$?
+    [ "$status" -eq 0 ] || fail "tvflash-fleet check does not find the installed tool: $(cat "$prefix/err")"
+else
+    fail "$fleet was not installed"
+fi
+gzip -t "$prefix/share/man/man1/tvflash-fleet.1.gz" 2>/dev/null || fail "manual page tvflash-fleet.1.gz was not installed"
+[ -s "$prefix/share/doc/tvflash/fleet.md" ] || fail "docs/fleet.md was not installed"
+
 [ -s "$prefix/share/tvflash/wireshark/tvflash.lua" ] || fail "the Wireshark dissector was not installed"
 for doc in protocol.md manual.md windows.md CHANGELOG.md copyright changelog.gz images/console-session.png; do
     [ -s "$prefix/share/doc/tvflash/$doc" ] || fail "$doc was not installed in share/doc/tvflash"

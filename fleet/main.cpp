@@ -1,0 +1,8 @@
+#include <string>
+#include <vector>
+
+#include "runs.h"
+
+int main(int argc, char** argv) {
+    return fleet::fleet_main(std::vector<std::string>(argv + 1, argv + argc));
+}

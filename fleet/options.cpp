@@ -1,0 +1,219 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+
+#include "targets.h"
+
+namespace fleet {
+namespace {
+
+struct Reader {
+    const std::vector<std::string>& args;
+    std::size_t next = 1;  // args[0] is the mode
+    std::vector<std::string> positionals;
+    std::string error;
+};
+
+std::optional<Mode> mode_of(std::string_view word) {
+    if (word == "run") {
+        return Mode::run;
+    }
+    if (word == "check") {
+        return Mode::check;
+    }
+    if (word == "scan") {
+        return Mode::scan;
+    }
+    if (word == "help" || word == "--help" || word == "-h") {
+        return Mode::help;
+    }
+    if (word == "--version") {
+        return Mode::version;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> parse_seconds(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || value < kLeastGoneSeconds || value > 86400) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// An option's value: after "=", glued to a short option, or the next argument.
+std::optional<std::string> take_value(Reader& reader, std::string_view name,
+                                      std::string_view inline_value, bool has_inline) {
+    if (has_inline) {
+        return std::string(inline_value);
+    }
+    if (reader.next >= reader.args.size()) {
+        reader.error = std::string(name) + " needs a value";
+        return std::nullopt;
+    }
+    return reader.args[reader.next++];
+}
+
+bool set_option(Options& options, std::string_view name, const std::string& value,
+                std::string& error) {
+    if (name == "-j" || name == "--jobs") {
+        std::optional<std::uint32_t> jobs = parse_number(value, 1, kMostJobs);
+        options.jobs = jobs ? static_cast<int>(*jobs) : 0;
+        error = jobs ? "" : "-j takes a number of boards from 1 to " + std::to_string(kMostJobs);
+    } else if (name == "--answer") {
+        options.answer_yes = value == "yes";
+        options.answer_given = true;
+        error = value == "yes" || value == "no" ? "" : "--answer takes yes or no";
+    } else if (name == "--logs") {
+        options.logs_dir = value;
+        error = value.empty() ? "--logs takes a folder" : "";
+    } else if (name == "--gone") {
+        std::optional<double> seconds = parse_seconds(value);
+        options.gone_seconds = seconds.value_or(0);
+        options.gone_given = true;
+        error = seconds ? "" : "--gone takes seconds from 2 to 86400";
+    } else if (name == "--tool") {
+        options.tool = value;
+        error = value.empty() ? "--tool takes the path of tvflash" : "";
+    } else {
+        options.inline_steps.push_back(value);  // -e, --step
+    }
+    return error.empty();
+}
+
+bool takes_value(std::string_view name) {
+    return name == "-j" || name == "--jobs" || name == "--answer" || name == "--logs" ||
+           name == "--gone" || name == "--tool" || name == "-e" || name == "--step";
+}
+
+// Reads one option; false on a bad one.
+bool read_option(Reader& reader, Options& options, const std::string& arg) {
+    std::size_t equals = arg.find('=');
+    bool is_short_glued = arg.size() > 2 && arg[1] != '-';
+    std::string name = is_short_glued ? arg.substr(0, 2) : arg.substr(0, equals);
+    if (name == "--watch" && equals == std::string::npos) {
+        options.watch = true;
+        return true;
+    }
+    if (name == "--help" || name == "-h") {
+        options.mode = Mode::help;
+        return true;
+    }
+    if (!takes_value(name) || (is_short_glued && name != "-j" && name != "-e")) {
+        reader.error = "unknown option '" + arg + "'";
+        return false;
+    }
+    bool has_inline = is_short_glued || equals != std::string::npos;
+    std::string_view inline_value =
+        is_short_glued ? std::string_view(arg).substr(2) : std::string_view(arg).substr(equals + 1);
+    std::optional<std::string> value = take_value(reader, name, inline_value, has_inline);
+    return value && set_option(options, name, *value, reader.error);
+}
+
+std::string check_run(Options& options, std::vector<std::string>& positionals) {
+    if (options.inline_steps.empty()) {
+        if (positionals.empty()) {
+            return "no recipe given (a file, or steps with -e)";
+        }
+        options.recipe = positionals.front();
+        positionals.erase(positionals.begin());
+    }
+    options.targets = positionals;
+    if (options.mode == Mode::run && options.targets.empty()) {
+        return "no target given (ADDRESS:PORT or @FILE)";
+    }
+    if (!options.watch && options.gone_given) {
+        return "--gone goes with --watch";
+    }
+    return "";
+}
+
+// A scan takes its two arguments and no option.
+std::string check_scan(const std::vector<std::string>& positionals,
+                       const std::vector<std::string>& args) {
+    return args.size() == 3 && positionals.size() == 2 ? "" : "scan takes ADDRESS/BITS PORT";
+}
+
+}  // namespace
+
+ParsedOptions parse_options(const std::vector<std::string>& args) {
+    ParsedOptions parsed;
+    Options& options = parsed.options;
+    if (args.empty()) {
+        return {options, "no command given"};
+    }
+    std::optional<Mode> mode = mode_of(args[0]);
+    if (!mode) {
+        return {options, "unknown command '" + args[0] + "' (run, check or scan)"};
+    }
+    options.mode = *mode;
+    Reader reader{args, 1, {}, ""};
+    bool options_end = false;
+    while (reader.next < args.size() && options.mode != Mode::help) {
+        const std::string& arg = args[reader.next++];
+        if (!options_end && arg == "--") {
+            options_end = true;
+        } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
+            if (!read_option(reader, options, arg)) {
+                return {options, reader.error};
+            }
+        } else {
+            reader.positionals.push_back(arg);
+        }
+    }
+    if (options.mode == Mode::run || options.mode == Mode::check) {
+        parsed.error = check_run(options, reader.positionals);
+    } else if (options.mode == Mode::scan) {
+        parsed.error = check_scan(reader.positionals, args);
+        if (parsed.error.empty()) {
+            options.range = reader.positionals[0];
+            options.port = reader.positionals[1];
+        }
+    }
+    return parsed;
+}
+
+std::string short_usage() {
+    return "Usage: tvflash-fleet run [-j N] [--answer yes|no] [--logs DIR] [--watch [--gone S]]\n"
+           "                         [--tool PATH] RECIPE TARGET...\n"
+           "       tvflash-fleet run [options] -e STEP [-e STEP]... TARGET...\n"
+           "       tvflash-fleet scan ADDRESS/BITS PORT\n"
+           "       tvflash-fleet check RECIPE [TARGET...]\n";
+}
+
+std::string help_text() {
+    return "tvflash-fleet flashes many Talvium boards with one recipe, running tvflash once for\n"
+           "each board and step.\n\n" +
+           short_usage() +
+           "\n"
+           "RECIPE is a file of tvflash commands, one step a line: a command word and, for the\n"
+           "update commands, an image path relative to the recipe's folder. Blank lines and\n"
+           "lines starting with # are left out. TARGET is ADDRESS:PORT, or @FILE with one target\n"
+           "a line.\n\n"
+           "  run          runs the recipe on every board, at most N boards at once\n"
+           "  check        checks the recipe, its images and the targets; sends nothing\n"
+           "  scan         lists the boards that answer in an address range (at most a /20)\n\n"
+           "  -e STEP          a step given inline instead of a recipe file (repeatable)\n"
+           "  -j N             at most N boards at once (default 8)\n"
+           "  --answer yes|no  the answer to the bootloader question (default no); Windows\n"
+           "                   asks the operator in a message box instead\n"
+           "  --logs DIR       the record: a transcript per board and summary.csv (default\n"
+           "                   tvflash-fleet-logs/YYYYMMDD-HHMMSS)\n"
+           "  --watch          station mode: flashes each board that appears at a target, once,\n"
+           "                   until Ctrl-C\n"
+           "  --gone S         seconds a board must stay silent to count as gone (default 10)\n"
+           "  --tool PATH      the tvflash to run (default: the one beside tvflash-fleet)\n"
+           "  -h, --help       this text\n"
+           "  --version        the version\n\n"
+           "Exit status: 0 when every board finished every step (scan: a board answered),\n"
+           "1 when any board failed, 2 for a usage, recipe or target error found before\n"
+           "anything was sent. See tvflash-fleet(1).\n";
+}
+
+}  // namespace fleet

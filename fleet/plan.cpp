@@ -1,0 +1,98 @@
+#include "plan.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "process/subprocess.h"
+
+namespace fleet {
+namespace {
+
+std::vector<StepText> inline_steps(const std::vector<std::string>& texts) {
+    std::vector<StepText> steps;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        steps.push_back({texts[i], "-e step " + std::to_string(i + 1)});
+    }
+    return steps;
+}
+
+Recipe read_recipe(const Options& options) {
+    if (!options.inline_steps.empty()) {
+        return check_steps(inline_steps(options.inline_steps), "");
+    }
+    std::optional<std::string> text = read_text_file(options.recipe);
+    if (!text) {
+        return {{}, {"cannot read the recipe '" + options.recipe + "'"}};
+    }
+    std::string base_dir = std::filesystem::path(options.recipe).parent_path().string();
+    Recipe recipe = check_steps(recipe_lines(*text, options.recipe), base_dir);
+    if (recipe.steps.empty() && recipe.errors.empty()) {
+        recipe.errors.push_back(options.recipe + ": the recipe holds no step");
+    }
+    return recipe;
+}
+
+TargetList read_targets(const Options& options) {
+    TargetList list;
+    for (std::size_t i = 0; i < options.targets.size(); ++i) {
+        const std::string& argument = options.targets[i];
+        std::optional<std::string> file_text;
+        if (argument.starts_with('@')) {
+            file_text = read_text_file(argument.substr(1));
+        }
+        add_targets(list, argument, "target '" + argument + "'", file_text);
+    }
+    return list;
+}
+
+bool names_a_folder(const std::string& path) {
+    return path.find_first_of("/\\") != std::string::npos;
+}
+
+}  // namespace
+
+std::string tool_beside(std::string_view own_path) {
+    if (own_path.empty()) {
+        return "tvflash";
+    }
+    std::filesystem::path own{std::string(own_path)};
+    std::string name = own.extension() == ".exe" ? "tvflash.exe" : "tvflash";
+    return (own.parent_path() / name).string();
+}
+
+Plan make_plan(const Options& options) {
+    Plan plan;
+    Recipe recipe = read_recipe(options);
+    plan.steps = recipe.steps;
+    plan.errors = recipe.errors;
+    TargetList targets = read_targets(options);
+    plan.targets = targets.targets;
+    plan.errors.insert(plan.errors.end(), targets.errors.begin(), targets.errors.end());
+    plan.tool =
+        options.tool.empty() ? tool_beside(subprocess::own_executable_path()) : options.tool;
+    std::error_code failure;
+    // A bare name is looked up in PATH when the child starts.
+    if (names_a_folder(plan.tool) && !std::filesystem::is_regular_file(plan.tool, failure)) {
+        plan.errors.push_back("the tool '" + plan.tool +
+                              "' is not there (give it with --tool PATH)");
+    }
+    return plan;
+}
+
+std::optional<std::string> read_text_file(const std::string& path) {
+    std::error_code failure;
+    if (!std::filesystem::is_regular_file(path, failure)) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace fleet

@@ -1,0 +1,511 @@
+// Child processes on Windows: CreateProcess with overlapped named pipes for standard output and
+// error, every read and every child's end reported through one I/O completion port, which the set
+// waits on.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+#include "process/subprocess.h"
+
+namespace subprocess {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What a completion packet is about: the interrupt, a pipe's read (the OVERLAPPED is the pipe's),
+// or a child's end (the byte count is the child's serial number).
+constexpr ULONG_PTR kInterruptKey = 0;
+constexpr ULONG_PTR kPipeKey = 1;
+constexpr ULONG_PTR kExitKey = 2;
+
+std::atomic<int> interrupt_count{0};
+// The port of the set that catches interrupts; the console's handler thread posts to it.
+std::atomic<HANDLE> interrupt_port{nullptr};
+
+std::atomic<unsigned> pipe_serial{0};
+
+// A child whose pipes closed before its end was reported is looked at again this often.
+constexpr DWORD kExitRecheckMs = 10;
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    interrupt_count.fetch_add(1);
+    if (HANDLE port = interrupt_port.load()) {
+        PostQueuedCompletionStatus(port, 0, kInterruptKey, nullptr);
+    }
+    return TRUE;
+}
+
+std::string system_error(const char* call) {
+    return std::string(call) + " failed with error " + std::to_string(GetLastError());
+}
+
+void close_handle(HANDLE& handle) {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    handle = nullptr;
+}
+
+double seconds_of(const FILETIME& time) {
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    return static_cast<double>(ticks.QuadPart) / 1e7;
+}
+
+SECURITY_ATTRIBUTES inheritable() {
+    return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+}
+
+HANDLE open_existing(const char* path, DWORD access) {
+    SECURITY_ATTRIBUTES attributes = inheritable();
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_EXISTING,
+                       0, nullptr);
+}
+
+HANDLE open_null(DWORD access) {
+    return open_existing("NUL", access);
+}
+
+// A pipe the child reads its standard input from, holding the whole input already.
+HANDLE input_pipe(const std::string& input, std::string& error) {
+    SECURITY_ATTRIBUTES attributes = inheritable();
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &attributes,
+                    static_cast<DWORD>(std::max<std::size_t>(input.size(), 4096)))) {
+        error = system_error("CreatePipe");
+        return nullptr;
+    }
+    DWORD written = 0;
+    bool ok =
+        WriteFile(write_end, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) &&
+        written == input.size();
+    if (!ok) {
+        error = system_error("WriteFile");
+        close_handle(read_end);
+    }
+    CloseHandle(write_end);
+    return read_end;
+}
+
+}  // namespace
+
+// The parent's end of one of a child's output pipes, read with overlapped I/O.
+struct Pipe {
+    OVERLAPPED overlapped{};  // first, so that a completion's OVERLAPPED leads back to its pipe
+    HANDLE handle = nullptr;
+    Stream stream = Stream::out;
+    Process::State* owner = nullptr;
+    bool pending = false;  // a read is under way; its packet has not come yet
+    char buffer[16384];
+};
+
+struct Process::State {
+    ProcessSet::State* set = nullptr;
+    unsigned serial = 0;
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    HANDLE exit_wait = nullptr;  // the registered wait that reports the end to the port
+    Pipe pipes[2];
+    Clock::time_point started;
+    std::vector<Chunk> unread;
+    bool reaped = false;
+    bool closing = false;  // being destroyed: no more reads
+    Exit exit;
+
+    bool pipes_closed() const { return pipes[0].handle == nullptr && pipes[1].handle == nullptr; }
+
+    bool reap(DWORD timeout_ms) {
+        if (reaped) {
+            return true;
+        }
+        if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) {
+            return false;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process, &code);
+        exit.status = static_cast<int>(code);
+        FILETIME created, ended, kernel, user;
+        if (GetProcessTimes(process, &created, &ended, &kernel, &user)) {
+            exit.cpu_seconds = seconds_of(kernel) + seconds_of(user);
+        }
+        exit.seen = Clock::now();
+        reaped = true;
+        return true;
+    }
+};
+
+struct ProcessSet::State {
+    HANDLE port = nullptr;
+    std::vector<Process::State*> members;
+    unsigned next_serial = 1;
+    int interrupts_at_start = 0;
+    bool interrupt_unreported = false;  // one came while a process was being destroyed
+
+    // Starts the next read of a pipe; a pipe that cannot be read any more is closed.
+    void read_next(Pipe& pipe) {
+        if (ReadFile(pipe.handle, pipe.buffer, sizeof pipe.buffer, nullptr, &pipe.overlapped) ||
+            GetLastError() == ERROR_IO_PENDING) {
+            pipe.pending = true;
+            return;
+        }
+        close_handle(pipe.handle);
+    }
+
+    void on_read(Pipe& pipe, DWORD bytes, bool ok) {
+        pipe.pending = false;
+        if (!ok || pipe.owner->closing) {
+            // The child's end closed (ERROR_BROKEN_PIPE), or the read was cancelled.
+            close_handle(pipe.handle);
+            return;
+        }
+        std::vector<Chunk>& unread = pipe.owner->unread;
+        if (!unread.empty() && unread.back().stream == pipe.stream) {
+            unread.back().bytes.append(pipe.buffer, bytes);
+        } else if (bytes > 0) {
+            unread.push_back({pipe.stream, std::string(pipe.buffer, bytes)});
+        }
+        read_next(pipe);
+    }
+
+    // Reaps the children whose pipes have all closed; true when one ended. waiting tells whether
+    // such a child still runs. Their end is also reported through the port; this covers a wait
+    // that could not be registered.
+    bool reap_closed(bool& waiting) {
+        bool ended = false;
+        waiting = false;
+        for (Process::State* member : members) {
+            if (member->pipes_closed() && !member->reaped) {
+                ended |= member->reap(0);
+                waiting |= !member->reaped;
+            }
+        }
+        return ended;
+    }
+
+    void on_exit(unsigned serial) {
+        for (Process::State* member : members) {
+            if (member->serial == serial) {
+                member->reap(0);
+            }
+        }
+    }
+
+    // Takes one packet from the port within timeout_ms. Returns false when none came.
+    bool handle_packet(DWORD timeout_ms, WaitResult& result) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        bool ok = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, timeout_ms);
+        if (!ok && overlapped == nullptr) {
+            return false;
+        }
+        if (key == kInterruptKey) {
+            result = WaitResult::interrupted;
+            return true;
+        }
+        if (key == kExitKey) {
+            on_exit(bytes);
+        } else if (key == kPipeKey) {
+            on_read(*reinterpret_cast<Pipe*>(overlapped), bytes, ok);
+        }
+        if (result != WaitResult::interrupted) {
+            result = WaitResult::news;
+        }
+        return true;
+    }
+};
+
+namespace {
+
+// The exit of a child, reported by the system's wait thread to the set's port.
+VOID CALLBACK report_exit(PVOID context, BOOLEAN) {
+    auto* state = static_cast<Process::State*>(context);
+    PostQueuedCompletionStatus(state->set->port, state->serial, kExitKey, nullptr);
+}
+
+// A named pipe's overlapped server end for the parent and its client end, inheritable, for the
+// child.
+bool output_pipe(Pipe& pipe, HANDLE& child_end, std::string& error) {
+    std::string name = "\\\\.\\pipe\\tvflash-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(pipe_serial.fetch_add(1));
+    pipe.handle = CreateNamedPipeA(
+        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 65536, 0, nullptr);
+    if (pipe.handle == INVALID_HANDLE_VALUE) {
+        pipe.handle = nullptr;
+        error = system_error("CreateNamedPipe");
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes = inheritable();
+    child_end = CreateFileA(name.c_str(), GENERIC_WRITE, 0, &attributes, OPEN_EXISTING, 0, nullptr);
+    if (child_end == INVALID_HANDLE_VALUE) {
+        child_end = nullptr;
+        error = system_error("CreateFile");
+        return false;
+    }
+    return true;
+}
+
+HANDLE output_file(const std::string& path, std::string& error) {
+    SECURITY_ATTRIBUTES attributes = inheritable();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &attributes, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = system_error("CreateFile");
+        return nullptr;
+    }
+    return file;
+}
+
+bool plumb_output(Sink sink, const std::string& path, Pipe& pipe, HANDLE& child_end,
+                  std::string& error) {
+    switch (sink) {
+        case Sink::pipe:
+            return output_pipe(pipe, child_end, error);
+        case Sink::file:
+            child_end = output_file(path, error);
+            return child_end != nullptr;
+        default:
+            child_end = open_null(GENERIC_WRITE);
+            return child_end != INVALID_HANDLE_VALUE;
+    }
+}
+
+// The handles a child gets as its standard streams; the parent closes them once it has started.
+struct ChildEnds {
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    HANDLE err = nullptr;  // the same as out for Sink::to_output
+
+    ~ChildEnds() {
+        if (err == out) {
+            err = nullptr;
+        }
+        close_handle(in);
+        close_handle(out);
+        close_handle(err);
+    }
+};
+
+bool plumb(const Command& command, Process::State& state, ChildEnds& ends, std::string& error) {
+    if (command.input && command.input->size() > kMaxInputBytes) {
+        error = "standard input of " + std::to_string(command.input->size()) + " bytes is too long";
+        return false;
+    }
+    if (command.input) {
+        ends.in = input_pipe(*command.input, error);
+    } else {
+        const char* path = command.input_path.empty() ? "NUL" : command.input_path.c_str();
+        ends.in = open_existing(path, GENERIC_READ);
+        error = ends.in == INVALID_HANDLE_VALUE ? system_error("CreateFile") : error;
+    }
+    if (ends.in == nullptr || ends.in == INVALID_HANDLE_VALUE) {
+        ends.in = nullptr;
+        return false;
+    }
+    if (!plumb_output(command.out, command.out_path, state.pipes[0], ends.out, error)) {
+        return false;
+    }
+    if (command.err == Sink::to_output) {
+        ends.err = ends.out;
+        return true;
+    }
+    return plumb_output(command.err, command.err_path, state.pipes[1], ends.err, error);
+}
+
+bool create_process(const Command& command, Process::State& state, const ChildEnds& ends,
+                    std::string& error) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ends.in;
+    startup.hStdOutput = ends.out;
+    startup.hStdError = ends.err;
+    std::string line = windows_command_line(command.argv);
+    // A new process group does not get the console's Ctrl-C.
+    DWORD flags = command.own_group ? CREATE_NEW_PROCESS_GROUP : 0;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                        &startup, &info)) {
+        error =
+            "cannot start " + command.argv[0] + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    CloseHandle(info.hThread);
+    state.process = info.hProcess;
+    state.pid = info.dwProcessId;
+    return true;
+}
+
+void close_pipes(Process::State& state) {
+    for (Pipe& pipe : state.pipes) {
+        close_handle(pipe.handle);
+    }
+}
+
+}  // namespace
+
+Process::Process(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+Process::~Process() {
+    if (!state_->reaped) {
+        TerminateProcess(state_->process, 1);
+        state_->reap(INFINITE);
+    }
+    if (state_->exit_wait != nullptr) {
+        UnregisterWaitEx(state_->exit_wait, INVALID_HANDLE_VALUE);
+    }
+    ProcessSet::State& set = *state_->set;
+    // A read under way writes into the pipe's buffer until its packet comes: cancel it and take
+    // that packet (handling any other that comes first) before the buffer goes.
+    state_->closing = true;
+    for (Pipe& pipe : state_->pipes) {
+        if (pipe.pending) {
+            CancelIoEx(pipe.handle, &pipe.overlapped);
+        }
+        while (pipe.pending) {
+            WaitResult result = WaitResult::timed_out;
+            set.handle_packet(INFINITE, result);
+            set.interrupt_unreported |= result == WaitResult::interrupted;
+        }
+    }
+    close_pipes(*state_);
+    close_handle(state_->process);
+    std::erase(set.members, state_.get());
+}
+
+std::int64_t Process::id() const {
+    return state_->pid;
+}
+
+std::chrono::steady_clock::time_point Process::started() const {
+    return state_->started;
+}
+
+std::vector<Chunk> Process::take_output() {
+    return std::exchange(state_->unread, {});
+}
+
+bool Process::output_closed() const {
+    return state_->pipes_closed();
+}
+
+bool Process::ended() const {
+    return state_->reaped;
+}
+
+const Exit& Process::exit() const {
+    return state_->exit;
+}
+
+bool Process::poll_exit() {
+    return state_->reap(0);
+}
+
+bool Process::wait_exit(std::optional<std::chrono::milliseconds> timeout) {
+    return state_->reap(timeout ? static_cast<DWORD>(timeout->count()) : INFINITE);
+}
+
+void Process::terminate() {
+    kill();
+}
+
+void Process::kill() {
+    if (!state_->reaped) {
+        TerminateProcess(state_->process, 1);
+    }
+}
+
+ProcessSet::ProcessSet() : state_(std::make_unique<State>()) {
+    state_->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+}
+
+ProcessSet::~ProcessSet() {
+    HANDLE port = state_->port;
+    interrupt_port.compare_exchange_strong(port, nullptr);
+    close_handle(state_->port);
+}
+
+std::unique_ptr<Process> ProcessSet::start(const Command& command, std::string& error) {
+    if (command.argv.empty()) {
+        error = "no program to start";
+        return nullptr;
+    }
+    if (state_->port == nullptr) {
+        error = "no completion port";
+        return nullptr;
+    }
+    auto state = std::make_unique<Process::State>();
+    state->set = state_.get();
+    state->serial = state_->next_serial++;
+    state->pipes[0].stream = Stream::out;
+    state->pipes[1].stream = Stream::err;
+    state->started = Clock::now();
+    {
+        ChildEnds ends;
+        if (!plumb(command, *state, ends, error) || !create_process(command, *state, ends, error)) {
+            close_pipes(*state);
+            return nullptr;
+        }
+    }
+    for (Pipe& pipe : state->pipes) {
+        pipe.owner = state.get();
+        if (pipe.handle != nullptr) {
+            CreateIoCompletionPort(pipe.handle, state_->port, kPipeKey, 0);
+            state_->read_next(pipe);
+        }
+    }
+    RegisterWaitForSingleObject(&state->exit_wait, state->process, report_exit, state.get(),
+                                INFINITE, WT_EXECUTEONLYONCE);
+    state_->members.push_back(state.get());
+    return std::unique_ptr<Process>(new Process(std::move(state)));
+}
+
+WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
+    if (std::exchange(state_->interrupt_unreported, false)) {
+        return WaitResult::interrupted;
+    }
+    WaitResult result = WaitResult::timed_out;
+    DWORD first =
+        timeout ? static_cast<DWORD>(std::max<std::int64_t>(timeout->count(), 0)) : INFINITE;
+    bool waiting_for_exit = false;
+    if (state_->reap_closed(waiting_for_exit)) {
+        return WaitResult::news;
+    }
+    if (waiting_for_exit) {
+        first = std::min<DWORD>(first, kExitRecheckMs);
+    }
+    if (!state_->handle_packet(first, result)) {
+        return result;
+    }
+    // Whatever else is ready is taken now, so that one wait reads every child that wrote.
+    while (state_->handle_packet(0, result)) {
+    }
+    return result;
+}
+
+void ProcessSet::catch_interrupts() {
+    state_->interrupts_at_start = interrupt_count.load();
+    interrupt_port.store(state_->port);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+int ProcessSet::interrupts() const {
+    return interrupt_count.load() - state_->interrupts_at_start;
+}
+
+std::string own_executable_path() {
+    char path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+}  // namespace subprocess

@@ -1,0 +1,337 @@
+// tvflash-fleet against simulated boards on loopback addresses of their own (127.0.0.2, ...):
+// recipes on several boards, failures that end one board while the others finish, -j, the checks
+// that send nothing, the bootloader answer, the station and the scan. The fleet is the one beside
+// the tool under test, so that these run against the Windows build too (see e2e/tool.h).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "e2e/tool.h"
+#include "e2e/upload_board.h"
+#include "sim/sim_process.h"
+
+using namespace std::chrono_literals;
+using simtest::SimProcess;
+
+namespace {
+
+std::string without_cr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// The Windows build runs without a display here: a bootloader question it cannot show counts as
+// No, as the tool's own tests have it (the Dialog tests show it).
+std::unique_ptr<e2e::ChildProcess> start_fleet(const std::vector<std::string>& args) {
+    e2e::ToolCommand fleet = e2e::fleet_command(args);
+    if (e2e::windows_build()) {
+        fleet.args.insert(fleet.args.begin(), {"-u", "DISPLAY", fleet.program});
+        fleet.program = "env";
+    }
+    return std::make_unique<e2e::ChildProcess>(fleet.program, fleet.args);
+}
+
+e2e::RunResult run_fleet(const std::vector<std::string>& args) {
+    e2e::RunResult run = start_fleet(args)->finish(90s);
+    run.out = without_cr(run.out);
+    run.err = without_cr(run.err);
+    return run;
+}
+
+std::string target(const std::string& address, const SimProcess& sim) {
+    return address + ":" + sim.port_text();
+}
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The rows of a CSV file, quoted fields undone.
+std::vector<std::vector<std::string>> read_csv(const std::filesystem::path& path) {
+    const std::string text = file_text(path);
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+            rows.back().back() += text[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && c == ',') {
+            rows.back().emplace_back();
+        } else if (!quoted && c == '\n') {
+            rows.emplace_back(1);
+        } else if (quoted || c != '\r') {
+            rows.back().back() += c;
+        }
+    }
+    rows.pop_back();
+    return rows;
+}
+
+// target, step, status and verdict of each summary row; of a FAILED verdict only "FAILED (...)".
+std::vector<std::string> summary_of(const std::filesystem::path& logs) {
+    std::vector<std::string> lines;
+    for (const std::vector<std::string>& row : read_csv(logs / "summary.csv")) {
+        std::size_t failed = row.at(5).find("FAILED (");
+        lines.push_back(row.at(0) + " " + row.at(1) + " " + row.at(4) + " " +
+                        row.at(5).substr(failed == std::string::npos ? 0 : failed));
+    }
+    std::sort(lines.begin() + 1, lines.end());
+    return lines;
+}
+
+// A new folder in the test's folder, for a board's --write-dir.
+std::string new_folder(const e2e::ImageFolder& folder, const std::string& name) {
+    std::filesystem::create_directories(folder.path() / name);
+    return (folder.path() / name).string();
+}
+
+// Reads the fleet's output until it holds text count times.
+bool wait_for(e2e::ChildProcess& fleet, const std::string& text, int count,
+              std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string& out = fleet.read_for(200ms);
+        int seen = 0;
+        for (std::size_t at = out.find(text); at != std::string::npos;
+             at = out.find(text, at + 1)) {
+            ++seen;
+        }
+        if (seen >= count) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(FleetRun, RecipeRunsOnEveryBoardAndAFailureEndsOnlyItsBoard) {
+    e2e::ImageFolder folder;
+    const std::string rom = e2e::rom_image("PLN7/ZE, Rel. B, ROM-Version: 3.1");
+    folder.write("images/eboot.hex", rom);
+    const std::string recipe = folder.write(
+        "recipe.txt", "# three steps\nerasesys\n\nupdaterom images/eboot.hex\ngetconfig\n");
+    // Two boards of the bootloader's type; one of another type, whose question is answered No;
+    // nothing listens at the fourth.
+    SimProcess a({"--bind", "127.0.0.2", "--write-dir", new_folder(folder, "a")});
+    SimProcess b({"--bind", "127.0.0.3", "--write-dir", new_folder(folder, "b")});
+    SimProcess other({"--bind", "127.0.0.4", "--board-type", "PGR/ZE"});
+    const std::string ta = target("127.0.0.2", a);
+    const std::string tb = target("127.0.0.3", b);
+    const std::string to = target("127.0.0.4", other);
+    const std::string tn = "127.0.0.5:" + a.port_text();
+    const std::filesystem::path logs = folder.path() / "logs";
+    e2e::RunResult run = run_fleet({"run", "--logs", logs.string(), recipe, ta, tb, to, tn});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(file_text(folder.path() / "a" / "update-1.bin") == rom);
+    EXPECT_TRUE(file_text(folder.path() / "b" / "update-1.bin") == rom);
+    const std::string erased = " 1 passed Flash memory has been successfully erased.";
+    EXPECT_EQ(summary_of(logs), (std::vector<std::string>{
+                                    "target step status verdict",
+                                    ta + erased,
+                                    ta + " 2 passed Flash memory update successful.",
+                                    ta + " 3 passed Total size of flash memory 16M bytes.",
+                                    tb + erased,
+                                    tb + " 2 passed Flash memory update successful.",
+                                    tb + " 3 passed Total size of flash memory 16M bytes.",
+                                    to + erased,
+                                    to + " 2 failed FAILED (bootloader does not fit for the "
+                                         "hardware).",
+                                    to + " 3 skipped ",
+                                    tn + " 1 failed FAILED (connection reset by remote host).",
+                                    tn + " 2 skipped ",
+                                    tn + " 3 skipped ",
+                                }));
+    // The transcript keeps each command line and the tool's exact output.
+    std::string transcript = without_cr(file_text(logs / ("127.0.0.2-" + a.port_text() + ".txt")));
+    std::erase(transcript, '*');  // a second spent waiting for one block, on a loaded machine
+    EXPECT_NE(transcript.find("127.0.0.2 " + a.port_text() + " updaterom "), std::string::npos);
+    EXPECT_NE(transcript.find("Uploading" + std::string(64, '.') + "OK.\nTotal of 65536"),
+              std::string::npos)
+        << transcript;
+    EXPECT_NE(run.out.find("4 boards: 2 passed, 2 failed."), std::string::npos) << run.out;
+}
+
+TEST(FleetRun, AtMostJBoardsRunAtOnce) {
+    e2e::ImageFolder folder;
+    std::vector<std::unique_ptr<SimProcess>> boards;
+    std::vector<std::string> args{"run", "-j",     "2", "--logs", (folder.path() / "logs").string(),
+                                  "-e",  "version"};
+    for (const char* address : {"127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"}) {
+        boards.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--bind", address}));
+        args.push_back(target(address, *boards.back()));
+    }
+    e2e::RunResult run = run_fleet(args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    int running = 0;
+    int most = 0;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        running += line.ends_with("version: started") - line.ends_with(": passed, all steps done");
+        most = std::max(most, running);
+    }
+    EXPECT_EQ(most, 2) << run.out;
+    EXPECT_NE(run.out.find("4 boards: 4 passed, 0 failed."), std::string::npos) << run.out;
+}
+
+TEST(FleetCheck, BadRecipesAndTargetsAreRefusedBeforeAnythingIsSent) {
+    e2e::ImageFolder folder;
+    const std::string short_rom = folder.write("short.hex", std::string(65535, 'x'));
+    folder.write("os.bin", "an image");
+    SimProcess board({"--bind", "127.0.0.10", "--verbose"});
+    const std::string t = target("127.0.0.10", board);
+    const std::string missing = (folder.path() / "missing.bin").string();
+    const struct {
+        std::string recipe;
+        std::vector<std::string> targets;
+        std::string error;
+    } samples[] = {
+        {"erasesys\nfrobnicate\n", {t}, "recipe.txt line 2: unknown command 'frobnicate'"},
+        {"updatesys\n", {t}, "recipe.txt line 1: updatesys needs an image file"},
+        {"getconfig now\n", {t}, "line 1: getconfig takes no file, but 'now' follows it"},
+        {"cyclic_version\n", {t}, "line 1: cyclic_version never ends, so it cannot be a step"},
+        {"updatesys missing.bin\n", {t}, "cannot open input file '" + missing + "'."},
+        {"updaterom short.hex\n",
+         {t},
+         "input file '" + short_rom + "' does not have the expected length of 64K."},
+        {"# nothing\n", {t}, "recipe.txt: the recipe holds no step"},
+        {"updatesys os.bin\n", {t, t}, "is given twice (first target '" + t + "')"},
+        {"version\n", {"10.0.0.256:4000"}, "'10.0.0.256' is not an IPv4 address"},
+        {"version\n", {"127.0.0.10:0"}, "'0' is not a port from 1 to 65535"},
+        {"version\n", {"@" + missing}, "cannot read the target file '" + missing + "'"},
+    };
+    const std::filesystem::path logs = folder.path() / "logs";
+    for (const auto& s : samples) {
+        std::vector<std::string> args{"run", "--logs", logs.string(),
+                                      folder.write("recipe.txt", s.recipe)};
+        args.insert(args.end(), s.targets.begin(), s.targets.end());
+        e2e::RunResult run = run_fleet(args);
+        EXPECT_EQ(run.status, 2) << s.recipe;
+        EXPECT_NE(run.err.find(s.error), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(logs)) << s.recipe;
+    }
+    e2e::RunResult check =
+        run_fleet({"check", folder.write("recipe.txt", "updatesys os.bin\n"), t});
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_NE(check.out.find("No problem found; nothing was sent."), std::string::npos);
+    EXPECT_EQ(board.stop(SIGTERM).err, "tvflash-sim stopped\n");  // and logged no datagram
+}
+
+TEST(FleetRun, BootloaderQuestionIsAnsweredAsToldAndNoUnlessTold) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << "the Windows build asks in a message box; see FleetDialog";
+    }
+    e2e::ImageFolder folder;
+    const std::string rom = folder.write("pgr.hex", e2e::rom_image("PGR/ZE, Rel. B, ROM-Version:"));
+    SimProcess board({"--bind", "127.0.0.11"});
+    const struct {
+        std::vector<std::string> answer;
+        std::string row;
+    } samples[] = {
+        {{}, "1 failed FAILED (bootloader does not fit for the hardware)."},
+        {{"--answer", "no"}, "1 failed FAILED (bootloader does not fit for the hardware)."},
+        {{"--answer", "yes"}, "1 passed Flash memory update successful."},
+    };
+    for (const auto& s : samples) {
+        std::filesystem::path logs = folder.path() / ("logs" + std::to_string(s.answer.size()));
+        std::vector<std::string> args{"run", "--logs", logs.string(), "-e", "updaterom " + rom};
+        args.insert(args.end(), s.answer.begin(), s.answer.end());
+        args.push_back(target("127.0.0.11", board));
+        run_fleet(args);
+        EXPECT_EQ(summary_of(logs).back(), target("127.0.0.11", board) + " " + s.row);
+    }
+}
+
+TEST(FleetWatch, FlashesABoardOnceWhileItStaysAndAgainWhenItComesBack) {
+    e2e::ImageFolder folder;
+    const std::string image = e2e::pattern_image(8000);
+    const std::string path = folder.write("os.bin", image);
+    std::uint16_t port = SimProcess({"--bind", "127.0.0.12"}).port();
+    const std::string t = "127.0.0.12:" + std::to_string(port);
+    auto fleet = start_fleet({"run", "--watch", "--gone", "2", "--logs",
+                              (folder.path() / "logs").string(), "-e", "updatesys " + path, t});
+    const std::string done = t + ": passed, all steps done";
+    auto board =
+        std::make_unique<SimProcess>(std::vector<std::string>{"--bind", "127.0.0.12", "--write-dir",
+                                                              new_folder(folder, "first")},
+                                     port);
+    ASSERT_TRUE(wait_for(*fleet, done, 1, 30s)) << fleet->read_for(0ms);
+    std::this_thread::sleep_for(4s);  // the board stays: twice the gone time
+    board->stop(SIGTERM);
+    ASSERT_TRUE(wait_for(*fleet, t + ": board left", 1, 20s));
+    board =
+        std::make_unique<SimProcess>(std::vector<std::string>{"--bind", "127.0.0.12", "--write-dir",
+                                                              new_folder(folder, "second")},
+                                     port);
+    ASSERT_TRUE(wait_for(*fleet, done, 2, 30s)) << fleet->read_for(0ms);
+    // Wine ends a Windows program at SIGTERM, but passes SIGINT on to it as Ctrl-C.
+    e2e::RunResult run = fleet->finish(20s, e2e::windows_build() ? SIGINT : SIGTERM);
+    EXPECT_TRUE(file_text(folder.path() / "first" / "update-1.bin") == image);
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "first" / "update-2.bin"));
+    EXPECT_TRUE(file_text(folder.path() / "second" / "update-1.bin") == image);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(without_cr(run.out).find("Boards passed: 2, boards failed: 0."), std::string::npos)
+        << run.out;
+}
+
+TEST(FleetScan, ListsTheBoardsOfARangeAndAddressesThatAnswerTwice) {
+    SimProcess first({"--bind", "127.0.0.17"});
+    SimProcess twice({"--bind", "127.0.0.20", "--boards", "2", "--version-text", "Talvium 6.0"},
+                     first.port());
+    SimProcess last({"--bind", "127.0.0.30", "--board-type", "KRD/4Q"}, first.port());
+    const std::string port = first.port_text();
+    e2e::RunResult run = run_fleet({"scan", "127.0.0.16/28", port});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "127.0.0.17       Talvium 5.2 on PLN7/ZE (simulated)\n"
+              "127.0.0.20       Talvium 6.0  CONFLICT (2 answers)\n"
+              "127.0.0.30       Talvium 5.2 on KRD/4Q (simulated)\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } samples[] = {
+        {{"scan", "127.0.0.40/30", port}, 1, "0 of 2 addresses answered in "},
+        {{"scan", "127.0.0.0/19", port}, 2, "a scan covers at most a /20 (4094 addresses)"},
+        {{"scan", "127.0.0.16", port}, 2, "'127.0.0.16' is not ADDRESS/BITS"},
+        {{"scan", "127.0.0.16/28", "0"}, 2, "'0' is not a port from 1 to 65535"},
+    };
+    for (const auto& s : samples) {
+        e2e::RunResult refused = run_fleet(s.args);
+        EXPECT_EQ(refused.status, s.status) << s.args[1];
+        EXPECT_NE(refused.err.find(s.err), std::string::npos) << refused.err;
+    }
+}
+
+TEST(FleetRun, InterruptEndsTheToolsItStartedAndKeepsTheRecord) {
+    e2e::ImageFolder folder;
+    SimProcess board({"--bind", "127.0.0.31", "--slow-erase", "30"});
+    const std::string t = target("127.0.0.31", board);
+    const std::filesystem::path logs = folder.path() / "logs";
+    auto fleet = start_fleet({"run", "-j", "1", "--logs", logs.string(), "-e", "erasesys", "-e",
+                              "getconfig", t, "127.0.0.32:4000"});
+    ASSERT_TRUE(wait_for(*fleet, "erasesys: started", 1, 10s));
+    std::this_thread::sleep_for(1500ms);
+    e2e::RunResult run = fleet->finish(10s, SIGINT);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_LT(run.seconds, 10);
+    EXPECT_EQ(summary_of(logs), (std::vector<std::string>{
+                                    "target step status verdict",
+                                    t + " 1 interrupted interrupted by the operator",
+                                    t + " 2 skipped ",
+                                    "127.0.0.32:4000 1 skipped not started: interrupted",
+                                    "127.0.0.32:4000 2 skipped not started: interrupted",
+                                }));
+    std::string transcript = file_text(logs / ("127.0.0.31-" + board.port_text() + ".txt"));
+    EXPECT_NE(transcript.find(e2e::windows_build() ? "exit status 1 (interrupted)"
+                                                   : "ended by signal 15 (interrupted)"),
+              std::string::npos)
+        << transcript;
+}
