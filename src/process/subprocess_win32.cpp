@@ -27,7 +27,8 @@ std::atomic<HANDLE> interrupt_port{nullptr};
 
 std::atomic<unsigned> pipe_serial{0};
 
-// A child whose pipes closed before its end was reported is looked at again this often.
+// A child whose pipes closed before its end was reported, or that ended with a pipe still open, is
+// looked at again this often.
 constexpr DWORD kExitRecheckMs = 10;
 
 BOOL WINAPI on_console_event(DWORD event) {
@@ -188,6 +189,30 @@ struct ProcessSet::State {
             }
         }
         return ended;
+    }
+
+    // Once a child has ended, everything it wrote is in its pipes: in the read under way, or, with
+    // none under way, waiting to be read. A pipe that stays open after that is held by another
+    // process that inherited it (under Wine, the desktop process that a message box starts), and
+    // would keep the child from counting as done until that process ends. A pipe with a read under
+    // way and nothing left in it is closed by cancelling the read. True when such a child remains.
+    bool close_drained_pipes() {
+        bool draining = false;
+        for (Process::State* member : members) {
+            if (!member->reaped || member->closing || member->pipes_closed()) {
+                continue;
+            }
+            draining = true;
+            for (Pipe& pipe : member->pipes) {
+                DWORD available = 0;
+                if (pipe.handle != nullptr && pipe.pending &&
+                    PeekNamedPipe(pipe.handle, nullptr, 0, nullptr, &available, nullptr) &&
+                    available == 0) {
+                    CancelIoEx(pipe.handle, &pipe.overlapped);
+                }
+            }
+        }
+        return draining;
     }
 
     void on_exit(unsigned serial) {
@@ -480,7 +505,7 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     if (state_->reap_closed(waiting_for_exit)) {
         return WaitResult::news;
     }
-    if (waiting_for_exit) {
+    if (state_->close_drained_pipes() || waiting_for_exit) {
         first = std::min<DWORD>(first, kExitRecheckMs);
     }
     if (!state_->handle_packet(first, result)) {
