@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/select.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,17 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // A child whose pipes closed before it ended is looked at again this often.
 constexpr auto kExitRecheck = std::chrono::milliseconds(10);
 constexpr auto kExitPoll = std::chrono::milliseconds(5);
+
+// A descriptor that becomes readable when the child ends, where the system has one (Linux's
+// process descriptors); -1 elsewhere, where a child counts as ended once its pipes have closed.
+int open_exit_fd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
 
 void count_interrupt(int) {
     interrupt_count.fetch_add(1, std::memory_order_relaxed);
@@ -339,7 +351,23 @@ struct Process::State {
     bool reaped = false;
     Exit exit;
 
+    int exit_fd = -1;  // readable once the child has ended; -1 when there is none
     bool pipes_closed() const { return out_fd < 0 && err_fd < 0; }
+
+    // Once the child has ended, everything it wrote is in its pipes. A pipe that stays open after
+    // that is held by another process that inherited it (under Wine, a service or the desktop
+    // process that the child started), and would keep the child from counting as done until that
+    // process ends: such a pipe is read dry and closed.
+    void drain_after_exit() {
+        for (auto [fd, stream] : {std::pair{&out_fd, Stream::out}, {&err_fd, Stream::err}}) {
+            pollfd ready{*fd, POLLIN, 0};
+            while (*fd >= 0 && poll(&ready, 1, 0) > 0) {
+                read_pipe(*fd, stream);
+            }
+            close_fd(*fd);
+        }
+        close_fd(exit_fd);
+    }
 
     bool reap(int options) {
         if (reaped) {
@@ -410,6 +438,7 @@ Process::~Process() {
     }
     close_fd(state_->out_fd);
     close_fd(state_->err_fd);
+    close_fd(state_->exit_fd);
     std::erase(state_->set->members, state_.get());
 }
 
@@ -493,6 +522,7 @@ std::unique_ptr<Process> ProcessSet::start(const Command& command, std::string& 
     state->set = state_.get();
     state->out_fd = plumbing.parent_out;
     state->err_fd = plumbing.parent_err;
+    state->exit_fd = open_exit_fd(state->pid);
     state_->members.push_back(state.get());
     return std::unique_ptr<Process>(new Process(std::move(state)));
 }
@@ -505,7 +535,7 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     std::vector<pollfd> fds;
     std::vector<std::pair<Process::State*, int*>> owners;
     for (Process::State* member : state_->members) {
-        for (int* fd : {&member->out_fd, &member->err_fd}) {
+        for (int* fd : {&member->out_fd, &member->err_fd, &member->exit_fd}) {
             if (*fd >= 0) {
                 fds.push_back({*fd, POLLIN, 0});
                 owners.emplace_back(member, fd);
@@ -533,6 +563,14 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
             continue;
         }
         auto [member, fd] = owners[i];
+        if (fd == &member->exit_fd) {
+            news |= member->reap(WNOHANG);
+            member->drain_after_exit();
+            continue;
+        }
+        if (*fd < 0) {
+            continue;  // closed by the drain of a child that ended in this same wait
+        }
         news |= member->read_pipe(*fd, fd == &member->out_fd ? Stream::out : Stream::err);
         if (member->pipes_closed()) {
             member->reap(WNOHANG);
