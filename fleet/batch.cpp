@@ -30,13 +30,16 @@ Counts count_boards(const std::vector<std::unique_ptr<BoardRun>>& boards) {
     return counts;
 }
 
+std::string count_of_boards(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " board" : " boards");
+}
+
 std::string totals_line(const std::vector<std::unique_ptr<BoardRun>>& boards,
                         Clock::time_point start) {
     Counts counts = count_boards(boards);
-    return std::to_string(boards.size()) + " boards: " + std::to_string(counts.running) +
-           " running, " + std::to_string(counts.queued) + " queued, " +
-           std::to_string(counts.passed) + " passed, " + std::to_string(counts.failed) +
-           " failed    " +
+    return count_of_boards(boards.size()) + ": " + std::to_string(counts.running) + " running, " +
+           std::to_string(counts.queued) + " queued, " + std::to_string(counts.passed) +
+           " passed, " + std::to_string(counts.failed) + " failed    " +
            format_elapsed(std::chrono::duration<double>(Clock::now() - start).count());
 }
 
@@ -74,8 +77,9 @@ void print_summary(const std::vector<std::unique_ptr<BoardRun>>& boards, const R
         std::printf("%s\n", line.c_str());
     }
     Counts counts = count_boards(boards);
-    std::printf("\n%zu boards: %zu passed, %zu failed.\nRecord: %s\n", boards.size(), counts.passed,
-                counts.failed, record.dir().c_str());
+    std::printf("\n%s: %zu passed, %zu failed.\nRecord: %s\n",
+                count_of_boards(boards.size()).c_str(), counts.passed, counts.failed,
+                record.dir().c_str());
 }
 
 }  // namespace
