@@ -11,6 +11,10 @@ export WINEDEBUG=-all
 display_file=$(mktemp)
 cleanup() {
     wineserver -k 2>/dev/null || true
+    if [ -n "${desktop_pid:-}" ]; then
+        kill "$desktop_pid" 2>/dev/null || true
+        wait "$desktop_pid" 2>/dev/null || true
+    fi
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -f "$display_file"
 }
@@ -30,9 +34,16 @@ export DISPLAY=":$(head -n 1 "$display_file")"
 wineserver -k 2>/dev/null || true
 wineserver -p
 wineboot -i >/dev/null 2>&1 || true
+# The desktop process, started now rather than by the first message box of a test: under load its
+# start can outlast the box's wait for it, and a process started by a test inherits its pipes.
+wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+desktop_pid=$!
 
 ctest --preset windows
 ctest --preset windows-e2e
+# tvflash-fleet.exe with its tvflash.exe children, one test at a time: each runs several Wine
+# programs at once already.
+ctest --preset windows-fleet
 # The hostile board, with no display: a question or a conflict notice that cannot be shown counts
 # as No or ends the run, as it would on a workstation without a desktop.
 env -u DISPLAY ctest --preset windows-hostile
