@@ -15,7 +15,8 @@ namespace fleet {
 using SystemTime = std::chrono::system_clock::time_point;
 
 // A field of a CSV row: quoted, with its quotes doubled, when it holds a comma, a quote or a line
-// end.
+// end. A field that begins with "=", "+", "-", "@", a tab or a carriage return gets a "'" in
+// front, so that a spreadsheet shows a board's text rather than running it as a formula.
 std::string csv_field(std::string_view text);
 
 // One CSV row with its "\r\n".

@@ -179,6 +179,8 @@ TEST(FleetProgress, VerdictLineSamples) {
 TEST(FleetRecord, FormatSamples) {
     EXPECT_EQ(csv_row({"a", "b,c", "say \"x\"", "", "two\nlines"}),
               "a,\"b,c\",\"say \"\"x\"\"\",,\"two\nlines\"\r\n");
+    EXPECT_EQ(csv_row({"=1+2", "@x", "-1", "+1", "\tx", "=a,b", "a=b"}),
+              "'=1+2,'@x,'-1,'+1,'\tx,\"'=a,b\",a=b\r\n");
     EXPECT_EQ(transcript_name("10.0.0.1:4000", 0), "10.0.0.1-4000.txt");
     EXPECT_EQ(transcript_name("10.0.0.1:4000", 3), "10.0.0.1-4000-3.txt");
     EXPECT_EQ(shell_line({"/bin/tvflash", "10.0.0.1", "my image.bin", "it's"}),
