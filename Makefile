@@ -120,7 +120,8 @@ asan: deps
 test-sanitize: tsan asan
 
 # Builds the libFuzzer targets of tests/fuzz with clang and runs each for FUZZ_SECONDS seconds
-# (default 60), one after the other; fails when any of them finds an input that breaks it.
+# (default 60), as many at once as there are processors (FUZZ_JOBS to choose); fails when any of
+# them finds an input that breaks it.
 # FUZZ_TARGETS="on_datagram parse_area_reply" runs only those.
 fuzz: fuzz-deps
 	cmake --preset fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
