@@ -1,6 +1,6 @@
 #include "board_run.h"
 
-#include "terminal.h"
+#include "os/terminal.h"
 #include "text.h"
 
 namespace fleet {

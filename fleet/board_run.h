@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "live_view.h"
+#include "report/live_view.h"
 #include "process/subprocess.h"
-#include "progress.h"
-#include "recipe.h"
+#include "run/progress.h"
+#include "plan/recipe.h"
 #include "record.h"
-#include "targets.h"
+#include "plan/targets.h"
 
 namespace fleet {
 

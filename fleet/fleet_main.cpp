@@ -3,7 +3,7 @@
 
 #include "runs.h"
 #include "scan.h"
-#include "terminal.h"
+#include "os/terminal.h"
 #include "text.h"
 
 namespace fleet {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "terminal.h"
+#include "os/terminal.h"
 #include "text.h"
 
 namespace fleet {

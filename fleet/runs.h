@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "plan.h"
+#include "plan/options.h"
+#include "plan/plan.h"
 #include "record.h"
 
 namespace fleet {

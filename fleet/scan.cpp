@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "net.h"
+#include "os/net.h"
 #include "sessions/framing.h"
-#include "targets.h"
+#include "plan/targets.h"
 #include "text.h"
 
 namespace fleet {

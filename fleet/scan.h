@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
+#include "plan/options.h"
 
 namespace fleet {
 

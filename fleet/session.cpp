@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "terminal.h"
+#include "os/terminal.h"
 
 namespace fleet {
 namespace {

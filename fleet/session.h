@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "board_run.h"
-#include "live_view.h"
-#include "options.h"
-#include "plan.h"
+#include "report/live_view.h"
+#include "plan/options.h"
+#include "plan/plan.h"
 #include "record.h"
 
 namespace fleet {

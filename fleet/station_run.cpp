@@ -4,11 +4,11 @@
 // runs in progress, the second ends them.
 #include <cstdio>
 
-#include "net.h"
+#include "os/net.h"
 #include "runs.h"
 #include "scan.h"
 #include "session.h"
-#include "station.h"
+#include "run/presence.h"
 #include "text.h"
 
 namespace fleet {

@@ -1,4 +1,4 @@
-#include "recipe.h"
+#include "plan/recipe.h"
 
 #include <filesystem>
 

@@ -1,4 +1,4 @@
-#include "station.h"
+#include "run/presence.h"
 
 #include <algorithm>
 

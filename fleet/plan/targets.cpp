@@ -1,4 +1,4 @@
-#include "targets.h"
+#include "plan/targets.h"
 
 #include "text.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "terminal.h"
+#include "os/terminal.h"
 #include "text.h"
 
 namespace terminal {

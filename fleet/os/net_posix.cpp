@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net.h"
+#include "os/net.h"
 
 namespace net {
 namespace {

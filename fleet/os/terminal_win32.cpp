@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "process/subprocess.h"
-#include "terminal.h"
+#include "os/terminal.h"
 
 namespace terminal {
 namespace {

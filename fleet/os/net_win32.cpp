@@ -4,7 +4,7 @@
 #include <mswsock.h>
 #include <windows.h>
 
-#include "net.h"
+#include "os/net.h"
 
 namespace net {
 namespace {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
-#include "recipe.h"
-#include "targets.h"
+#include "plan/options.h"
+#include "plan/recipe.h"
+#include "plan/targets.h"
 
 namespace fleet {
 

@@ -1,4 +1,4 @@
-#include "plan.h"
+#include "plan/plan.h"
 
 #include <filesystem>
 #include <fstream>

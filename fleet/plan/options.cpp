@@ -1,10 +1,10 @@
-#include "options.h"
+#include "plan/options.h"
 
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 
-#include "targets.h"
+#include "plan/targets.h"
 
 namespace fleet {
 namespace {
