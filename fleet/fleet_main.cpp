@@ -1,9 +1,16 @@
+#include "fleet_main.h"
+
 #include <chrono>
 #include <cstdio>
 
-#include "runs.h"
-#include "scan.h"
+#include "os/files.h"
 #include "os/terminal.h"
+#include "process/subprocess.h"
+#include "report/console.h"
+#include "report/summary.h"
+#include "report/transcripts.h"
+#include "run/scheduler.h"
+#include "scan.h"
 #include "text.h"
 
 namespace fleet {
@@ -12,6 +19,11 @@ namespace {
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "tvflash-fleet: %s\n%s", message.c_str(), short_usage().c_str());
     return 2;
+}
+
+int fleet_error(const std::string& message, int status) {
+    std::fprintf(stderr, "tvflash-fleet: %s\n", message.c_str());
+    return status;
 }
 
 // What check found: the steps with their images, and the targets.
@@ -27,24 +39,89 @@ void print_checked(const Plan& plan) {
     std::printf("Tool: %s\nNo problem found; nothing was sent.\n", one_line(plan.tool).c_str());
 }
 
+// The run's outputs: the transcripts and summary.csv first, so that a board's record is written
+// before the console tells it is done.
+struct Outputs {
+    Outputs(const Plan& plan, const Options& options, const std::string& dir)
+        : console(plan, options.watch, terminal::output_redraws(), dir),
+          problems([this](const std::string& line) {
+              console.error_line("tvflash-fleet: " + line);
+              console.record_incomplete();
+          }),
+          summary(plan, problems, options.watch),
+          transcripts(plan, folder, problems, options.watch) {
+        fanout.add(transcripts);
+        fanout.add(summary);
+        fanout.add(console);
+    }
+
+    RecordFolder folder;
+    ConsoleReport console;
+    RecordProblems problems;
+    SummaryWriter summary;
+    TranscriptWriter transcripts;
+    EventFanout fanout;
+};
+
 int run_plan(const Options& options, const Plan& plan) {
-    Record record;
+    std::string error;
+    if (!enough_open_files(options.jobs, error)) {
+        return fleet_error(error, 2);
+    }
     std::string dir = options.logs_dir.empty() ? default_logs_dir(std::chrono::system_clock::now())
                                                : options.logs_dir;
-    std::string error;
-    if (!record.open(dir, error)) {
-        std::fprintf(stderr, "tvflash-fleet: %s\n", error.c_str());
-        return 2;
+    Outputs outputs(plan, options, dir);
+    if (!outputs.folder.create(dir, error) || !outputs.summary.open(outputs.folder, error)) {
+        return fleet_error(error, 2);
     }
+    files::keep_running_past_file_limits();
     if (options.answer_given && terminal::questions_in_windows()) {
         std::printf(
             "Note: --answer has no effect here: tvflash asks the bootloader question in "
             "a message box.\n");
     }
-    return options.watch ? run_station(options, plan, record) : run_batch(options, plan, record);
+    RunSettings settings{
+        options.jobs, options.watch, options.gone_seconds, {plan.tool, options.answer_yes}};
+    Scheduler scheduler(plan, settings, outputs.fanout);
+    if (!scheduler.open(error)) {
+        return fleet_error(error, 1);
+    }
+    Event finished;
+    finished.kind = EventKind::run_finished;
+    finished.totals = scheduler.run();
+    outputs.summary.close();
+    finished.exit_status = exit_status(finished.totals, options.watch, !outputs.problems.any());
+    finished.at = Clock::now();
+    finished.wall = std::chrono::system_clock::now();
+    outputs.fanout.on_event(finished);
+    return finished.exit_status;
 }
 
 }  // namespace
+
+std::size_t open_files_needed(int jobs) {
+    return kOpenFilesKept + static_cast<std::size_t>(jobs) * kOpenFilesPerBoard;
+}
+
+bool enough_open_files(int jobs, std::string& error) {
+    std::optional<std::uint64_t> limit = subprocess::raise_open_file_limit();
+    const std::size_t needed = open_files_needed(jobs);
+    if (!limit || *limit >= needed) {
+        return true;
+    }
+    error = "-j " + std::to_string(jobs) + " needs " + std::to_string(needed) +
+            " open files, but this process may open only " + std::to_string(*limit) +
+            " (raise the limit with ulimit -n, or run fewer boards at once)";
+    return false;
+}
+
+int exit_status(const RunTotals& totals, bool station, bool record_complete) {
+    bool failed = station ? totals.failed > 0 : totals.passed < totals.boards;
+    if (failed) {
+        return 1;
+    }
+    return record_complete ? 0 : 3;
+}
 
 int fleet_main(const std::vector<std::string>& args) {
     ParsedOptions parsed = parse_options(args);

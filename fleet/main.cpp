@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "runs.h"
+#include "fleet_main.h"
 
 int main(int argc, char** argv) {
     return fleet::fleet_main(std::vector<std::string>(argv + 1, argv + argc));

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "os/net.h"
-#include "sessions/framing.h"
 #include "plan/targets.h"
+#include "sessions/framing.h"
 #include "text.h"
 
 namespace fleet {

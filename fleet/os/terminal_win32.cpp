@@ -2,8 +2,8 @@
 // redraw, and the top-level windows of a child.
 #include <windows.h>
 
-#include "process/subprocess.h"
 #include "os/terminal.h"
+#include "process/subprocess.h"
 
 namespace terminal {
 namespace {

@@ -94,6 +94,13 @@ void LivePrinter::print_line(const std::string& line) {
     std::fflush(stdout);
 }
 
+void LivePrinter::print_error(const std::string& line) {
+    clear_view();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
 void LivePrinter::finish() {
     lines_drawn_ = 0;
     std::fflush(stdout);

@@ -46,6 +46,9 @@ class LivePrinter {
     void redraw(const std::vector<std::string>& lines);
     // Writes a line: on a terminal above the view, which the next redraw puts back.
     void print_line(const std::string& line);
+    // Writes a line on standard error: on a terminal above the view, which the next redraw puts
+    // back.
+    void print_error(const std::string& line);
     // Leaves the view drawn last on the screen; what is printed next goes below it.
     void finish();
 

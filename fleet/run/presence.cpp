@@ -4,6 +4,10 @@
 
 namespace fleet {
 
+double seconds_between(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
 StationTarget::StationTarget(double gone_seconds, Clock::time_point now)
     : gone_(
           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(gone_seconds))),
@@ -18,32 +22,32 @@ void StationTarget::probed(Clock::time_point now) {
     next_probe_ = now + kProbeInterval;
 }
 
-void StationTarget::answered(Clock::time_point now) {
+std::optional<double> StationTarget::answered(Clock::time_point now) {
+    std::optional<double> silence;
     if (presence_ == Presence::waiting) {
         presence_ = Presence::found;
-    } else if (presence_ == Presence::leaving) {
-        last_answer_ = now;
+        silence = seconds_between(last_answer_, now);
     }
+    last_answer_ = std::max(last_answer_, now);
+    return silence;
 }
 
 void StationTarget::started() {
     presence_ = Presence::running;
 }
 
-// The silence counts from the end of the run: a board that restarts after its update and
-// answers again within the gone time stays the board that was flashed.
 void StationTarget::finished(Clock::time_point now) {
     presence_ = Presence::leaving;
     last_answer_ = now;
     next_probe_ = now;
 }
 
-bool StationTarget::check_gone(Clock::time_point now) {
+std::optional<double> StationTarget::check_gone(Clock::time_point now) {
     if (presence_ != Presence::leaving || now - last_answer_ < gone_) {
-        return false;
+        return std::nullopt;
     }
     presence_ = Presence::waiting;
-    return true;
+    return seconds_between(last_answer_, now);
 }
 
 Clock::time_point StationTarget::next_due() const {

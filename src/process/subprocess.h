@@ -139,11 +139,19 @@ class ProcessSet {
     // How many interrupts came since catch_interrupts.
     int interrupts() const;
 
+    // Waits for duration; an interrupt (after catch_interrupts) ends the wait early. Returns
+    // interrupted or timed_out.
+    WaitResult pause(std::chrono::milliseconds duration);
+
   private:
     friend class Process;
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Raises the limit of open files of this process as far as the system allows it, and returns
+// the limit now in force; none where there is no such limit (Windows).
+std::optional<std::uint64_t> raise_open_file_limit();
 
 // The path of the running program's own file; empty when the system cannot tell.
 std::string own_executable_path();

@@ -602,6 +602,40 @@ int ProcessSet::interrupts() const {
     return interrupt_count.load() - state_->interrupts_at_start;
 }
 
+WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
+    std::vector<pollfd> none;
+    const Clock::time_point end = Clock::now() + duration;
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0) {
+            return WaitResult::timed_out;
+        }
+        int ready = wait_for_fds(none, milliseconds_of(left),
+                                 state_->catching ? &state_->wait_mask : nullptr);
+        if (ready < 0 && errno == EINTR && state_->catching) {
+            return WaitResult::interrupted;
+        }
+    }
+}
+
+std::optional<std::uint64_t> raise_open_file_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return std::nullopt;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    if (limit.rlim_cur == RLIM_INFINITY) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 std::string own_executable_path() {
     char path[4096];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);

@@ -527,6 +527,22 @@ int ProcessSet::interrupts() const {
     return interrupt_count.load() - state_->interrupts_at_start;
 }
 
+WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
+    const Clock::time_point end = Clock::now() + duration;
+    const int before = interrupt_count.load();
+    while (Clock::now() < end) {
+        if (interrupt_count.load() != before) {
+            return WaitResult::interrupted;
+        }
+        Sleep(5);
+    }
+    return WaitResult::timed_out;
+}
+
+std::optional<std::uint64_t> raise_open_file_limit() {
+    return std::nullopt;
+}
+
 std::string own_executable_path() {
     char path[MAX_PATH * 4];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);

@@ -3,14 +3,14 @@
 // station's decisions.
 #include <gtest/gtest.h>
 
-#include "live_view.h"
-#include "options.h"
+#include "plan/options.h"
+#include "plan/recipe.h"
+#include "plan/targets.h"
 #include "process/subprocess.h"
-#include "progress.h"
-#include "recipe.h"
-#include "record.h"
-#include "station.h"
-#include "targets.h"
+#include "report/live_view.h"
+#include "report/record.h"
+#include "run/presence.h"
+#include "run/progress.h"
 #include "text.h"
 
 using namespace fleet;
