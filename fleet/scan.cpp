@@ -18,8 +18,21 @@ constexpr std::string_view kVersionTag = "<VERSION>";
 constexpr std::size_t kVersionTextOffset = 10;
 constexpr std::size_t kAddressColumn = 17;
 
+// Where the scan sent its datagrams: the addresses in ascending order, and the port.
+struct Asked {
+    const std::vector<std::uint32_t>& hosts;
+    std::uint16_t port;
+
+    // As on the tool's connected socket, only the service's own port counts, and only the
+    // addresses asked: a board that answers from another address of its own is not counted there.
+    bool answers(const net::Datagram& datagram) const {
+        return datagram.port == port &&
+               std::binary_search(hosts.begin(), hosts.end(), datagram.address);
+    }
+};
+
 // Takes every answer that comes until the deadline.
-void listen_until(net::UdpSocket& socket, std::uint16_t port, Clock::time_point deadline,
+void listen_until(net::UdpSocket& socket, const Asked& asked, Clock::time_point deadline,
                   Answers& answers) {
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -31,9 +44,8 @@ void listen_until(net::UdpSocket& socket, std::uint16_t port, Clock::time_point 
             }
             continue;
         }
-        // As on the tool's connected socket, only the service's own port counts.
         std::optional<std::string> text = version_text(datagram->bytes);
-        if (datagram->port == port && text) {
+        if (asked.answers(*datagram) && text) {
             answers[datagram->address].push_back(*text);
         }
     }
@@ -44,16 +56,15 @@ struct Sent {
     std::string first_error;
 };
 
-Sent send_paced(net::UdpSocket& socket, const std::vector<std::uint32_t>& hosts, std::uint16_t port,
-                Answers& answers) {
+Sent send_paced(net::UdpSocket& socket, const Asked& asked, Answers& answers) {
     Sent sent;
     const Clock::time_point start = Clock::now();
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
+    for (std::size_t i = 0; i < asked.hosts.size(); ++i) {
         std::string error;
-        if (!socket.send_to(hosts[i], port, kVersionTag, error)) {
+        if (!socket.send_to(asked.hosts[i], asked.port, kVersionTag, error)) {
             sent.first_error = sent.failures++ == 0 ? error : sent.first_error;
         }
-        listen_until(socket, port, start + kScanPacing * static_cast<int>(i + 1), answers);
+        listen_until(socket, asked, start + kScanPacing * static_cast<int>(i + 1), answers);
     }
     return sent;
 }
@@ -104,8 +115,9 @@ int run_scan(const Options& options) {
     const std::vector<std::uint32_t> hosts = host_addresses(*range.range);
     const Clock::time_point start = Clock::now();
     Answers answers;
-    Sent sent = send_paced(socket, hosts, static_cast<std::uint16_t>(*port), answers);
-    listen_until(socket, static_cast<std::uint16_t>(*port), Clock::now() + kScanListening, answers);
+    const Asked asked{hosts, static_cast<std::uint16_t>(*port)};
+    Sent sent = send_paced(socket, asked, answers);
+    listen_until(socket, asked, Clock::now() + kScanListening, answers);
     for (const std::string& row : format_scan_rows(answers)) {
         std::printf("%s\n", row.c_str());
     }

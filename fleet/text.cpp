@@ -16,6 +16,9 @@ bool is_plain_argument(const std::string& argument) {
 }  // namespace
 
 std::vector<std::string_view> split_lines(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         std::size_t end = text.find('\n');

@@ -7,7 +7,8 @@
 
 namespace fleet {
 
-// The lines of text, without their "\n" or "\r\n"; a last line without a line end counts too.
+// The lines of text, without their "\n" or "\r\n"; a last line without a line end counts too. A
+// UTF-8 byte-order mark at the start (some editors write one) is no part of the first line.
 std::vector<std::string_view> split_lines(std::string_view text);
 
 // text in single quotes, for messages.

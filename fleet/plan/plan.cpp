@@ -5,7 +5,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "os/files.h"
 #include "process/subprocess.h"
+#include "text.h"
 
 namespace fleet {
 namespace {
@@ -47,10 +49,6 @@ TargetList read_targets(const Options& options) {
     return list;
 }
 
-bool names_a_folder(const std::string& path) {
-    return path.find_first_of("/\\") != std::string::npos;
-}
-
 }  // namespace
 
 std::string tool_beside(std::string_view own_path) {
@@ -72,11 +70,10 @@ Plan make_plan(const Options& options) {
     plan.errors.insert(plan.errors.end(), targets.errors.begin(), targets.errors.end());
     plan.tool =
         options.tool.empty() ? tool_beside(subprocess::own_executable_path()) : options.tool;
-    std::error_code failure;
-    // A bare name is looked up in PATH when the child starts.
-    if (names_a_folder(plan.tool) && !std::filesystem::is_regular_file(plan.tool, failure)) {
-        plan.errors.push_back("the tool '" + plan.tool +
-                              "' is not there (give it with --tool PATH)");
+    std::string why;
+    if (!files::find_program(plan.tool, why)) {
+        plan.errors.push_back("the tool " + quote(plan.tool) + " " + why +
+                              " (give it with --tool PATH)");
     }
     return plan;
 }

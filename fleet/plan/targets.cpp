@@ -111,7 +111,12 @@ void add_targets(TargetList& list, std::string_view argument, std::string_view o
         list.errors.push_back(std::string(origin) + ": cannot read the target file '" + file + "'");
         return;
     }
-    for (const auto& [number, text] : target_lines(*file_text)) {
+    std::vector<std::pair<int, std::string>> lines = target_lines(*file_text);
+    if (lines.empty()) {
+        list.errors.push_back(std::string(origin) + ": the target file '" + file +
+                              "' holds no target");
+    }
+    for (const auto& [number, text] : lines) {
         add_one(list, text, file + " line " + std::to_string(number));
     }
 }

@@ -44,7 +44,7 @@ struct TargetList {
 
 // Adds the targets of one command-line argument: ADDRESS:PORT, or @FILE whose text is given as
 // file_text (nothing: the file could not be read), one target a line, blank lines and "#"
-// comments allowed. Repeated targets are errors.
+// comments allowed. Repeated targets, and a file that holds no target, are errors.
 void add_targets(TargetList& list, std::string_view argument, std::string_view origin,
                  const std::optional<std::string>& file_text);
 

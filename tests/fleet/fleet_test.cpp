@@ -2,10 +2,16 @@
 // recipes on several boards, failures that end one board while the others finish, -j, the checks
 // that send nothing, the bootloader answer, the station and the scan. The fleet is the one beside
 // the tool under test, so that these run against the Windows build too (see e2e/tool.h).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -188,6 +194,7 @@ TEST(FleetCheck, BadRecipesAndTargetsAreRefusedBeforeAnythingIsSent) {
     SimProcess board({"--bind", "127.0.0.10", "--verbose"});
     const std::string t = target("127.0.0.10", board);
     const std::string missing = (folder.path() / "missing.bin").string();
+    const std::string empty = folder.write("empty.txt", "\xEF\xBB\xBF# no board today\n");
     const struct {
         std::string recipe;
         std::vector<std::string> targets;
@@ -206,6 +213,10 @@ TEST(FleetCheck, BadRecipesAndTargetsAreRefusedBeforeAnythingIsSent) {
         {"version\n", {"10.0.0.256:4000"}, "'10.0.0.256' is not an IPv4 address"},
         {"version\n", {"127.0.0.10:0"}, "'0' is not a port from 1 to 65535"},
         {"version\n", {"@" + missing}, "cannot read the target file '" + missing + "'"},
+        {"version\n", {"@" + empty}, "the target file '" + empty + "' holds no target"},
+        {"version\n",
+         {t, "--tool", "no-such-tvflash"},
+         "the tool 'no-such-tvflash' is not in PATH"},
     };
     const std::filesystem::path logs = folder.path() / "logs";
     for (const auto& s : samples) {
@@ -334,4 +345,154 @@ TEST(FleetRun, InterruptEndsTheToolsItStartedAndKeepsTheRecord) {
                                                    : "ended by signal 15 (interrupted)"),
               std::string::npos)
         << transcript;
+}
+
+TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithStatus2) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << "full disks and file limits are POSIX's";
+    }
+    e2e::ImageFolder folder;
+    SimProcess board({"--bind", "127.0.0.13"});
+    const std::string t = target("127.0.0.13", board);
+    const std::filesystem::path full = folder.path() / "full";
+    std::filesystem::create_directories(full);
+    std::filesystem::create_symlink("/dev/full", full / "summary.csv");
+    const std::string transcript =
+        (folder.path() / "small" / ("127.0.0.13-" + board.port_text() + ".txt")).string();
+    const struct {
+        std::vector<std::string> limit;  // prlimit's options
+        std::string logs;
+        int status;
+        std::string err;
+    } samples[] = {
+        {{},
+         "full",
+         3,
+         "cannot write '" + (full / "summary.csv").string() + "': No space left on device"},
+        {{"--fsize=200"}, "small", 3, "cannot write '" + transcript + "': File too large"},
+        {{"--nofile=100"},
+         "few",
+         2,
+         "-j 256 needs 832 open files, but this process may open "
+         "only 100"},
+    };
+    for (const auto& s : samples) {
+        e2e::ToolCommand fleet =
+            e2e::fleet_command({"run", "-j", "256", "--logs", (folder.path() / s.logs).string(),
+                                "-e", "getconfig", t});
+        std::vector<std::string> args = s.limit;
+        args.insert(args.end(), {"--", fleet.program});
+        args.insert(args.end(), fleet.args.begin(), fleet.args.end());
+        e2e::RunResult run = e2e::run_process("prlimit", args, "", 60s);
+        EXPECT_EQ(run.status, s.status) << s.logs << run.out << run.err;
+        EXPECT_NE(run.err.find(s.err), std::string::npos) << run.err;
+        if (s.status == 3) {
+            EXPECT_NE(run.out.find("1 board: 1 passed, 0 failed.\nRecord: " +
+                                   (folder.path() / s.logs).string() +
+                                   " (incomplete: see the error above)\n"),
+                      std::string::npos)
+                << run.out;
+        }
+    }
+}
+
+TEST(FleetWatch, ASilenceShorterThanGoneIsTheSameBoardALongerOneANewBoard) {
+    e2e::ImageFolder folder;
+    SimProcess board({"--bind", "127.0.0.14"});
+    const std::string t = target("127.0.0.14", board);
+    auto fleet = start_fleet({"run", "--watch", "--gone", "3", "--logs",
+                              (folder.path() / "logs").string(), "-e", "version", t});
+    const std::string done = t + ": passed, all steps done";
+    ASSERT_TRUE(wait_for(*fleet, done, 1, 30s)) << fleet->read_for(0ms);
+    board.send_signal(SIGSTOP);  // a restart shorter than the gone time
+    std::this_thread::sleep_for(1s);
+    board.send_signal(SIGCONT);
+    std::this_thread::sleep_for(4s);
+    board.send_signal(SIGSTOP);  // one longer: the address stays silent past the gone time
+    EXPECT_TRUE(wait_for(*fleet, t + ": board left after ", 1, 20s)) << fleet->read_for(0ms);
+    std::this_thread::sleep_for(1s);
+    board.send_signal(SIGCONT);
+    ASSERT_TRUE(wait_for(*fleet, done, 2, 30s)) << fleet->read_for(0ms);
+    e2e::RunResult run = fleet->finish(20s, e2e::windows_build() ? SIGINT : SIGTERM);
+    const std::string out = without_cr(run.out);
+    // The first board's silence counts from the start of watching; the second from the last
+    // answer, so the auditor sees the restart that was taken for a new board.
+    const std::string found = t + ": board found after ";
+    const std::size_t first = out.find(found);
+    const std::size_t again = out.find(found, first + 1);
+    const std::size_t left = out.find(t + ": board left after ");
+    ASSERT_TRUE(first < left && left < again && again != std::string::npos) << out;
+    EXPECT_GE(std::stod(out.substr(left + found.size() - 1)), 3.0) << out;
+    EXPECT_GE(std::stod(out.substr(again + found.size())), 4.0) << out;
+    EXPECT_EQ(out.find(found, again + 1), std::string::npos) << out;
+    EXPECT_NE(out.find("Boards passed: 2, boards failed: 0."), std::string::npos) << out;
+}
+
+// A board on 127.0.0.50 that answers each probe three times: from its own address and port, from
+// 127.0.0.1 (outside the range scanned) with the same port, and from its address with another
+// port. Only the first answer is an answer of the address and port asked.
+class ThreeWayBoard {
+  public:
+    ThreeWayBoard() {
+        own_ = bound_socket("127.0.0.50", 0);
+        port_ = port_of(own_);
+        outside_ = bound_socket("127.0.0.1", port_);
+        other_port_ = bound_socket("127.0.0.50", 0);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ThreeWayBoard() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : {own_, outside_, other_port_}) {
+            close(fd);
+        }
+    }
+    std::uint16_t port() const { return port_; }
+
+  private:
+    static int bound_socket(const char* address, std::uint16_t port) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        inet_pton(AF_INET, address, &local.sin_addr);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << address;
+        return fd;
+    }
+    static std::uint16_t port_of(int fd) {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(local.sin_port);
+    }
+    void serve() {
+        const std::string answer = "<VERSION> Talvium 5.2 on PLN7/ZE";
+        for (int polls = 0; !stop_ && polls < 600; ++polls) {
+            pollfd ready{own_, POLLIN, 0};
+            if (poll(&ready, 1, 50) <= 0) {
+                continue;
+            }
+            char buffer[256];
+            sockaddr_in peer{};
+            socklen_t length = sizeof peer;
+            recvfrom(own_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &length);
+            for (int fd : {own_, outside_, other_port_}) {
+                sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&peer),
+                       length);
+            }
+        }
+    }
+    int own_ = -1;
+    int outside_ = -1;
+    int other_port_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(FleetScan, OnlyAnswersFromTheAddressesAndThePortAskedCount) {
+    ThreeWayBoard board;
+    e2e::RunResult run = run_fleet({"scan", "127.0.0.48/29", std::to_string(board.port())});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "127.0.0.50       Talvium 5.2 on PLN7/ZE\n") << run.err;
 }

@@ -3,12 +3,14 @@
 // station's decisions.
 #include <gtest/gtest.h>
 
+#include "fleet_main.h"
 #include "plan/options.h"
 #include "plan/recipe.h"
 #include "plan/targets.h"
 #include "process/subprocess.h"
 #include "report/live_view.h"
 #include "report/record.h"
+#include "run/board.h"
 #include "run/presence.h"
 #include "run/progress.h"
 #include "text.h"
@@ -43,15 +45,17 @@ TEST(FleetTargets, FileLinesCommentsAndRepeats) {
     TargetList list;
     add_targets(list, "10.0.0.1:4000", "target '10.0.0.1:4000'", std::nullopt);
     add_targets(list, "@boards.txt", "target '@boards.txt'",
-                "# line 1\n10.0.0.2:4000  # the second\r\n\n10.0.0.1:4000\nnonsense\n");
+                "\xEF\xBB\xBF# line 1\n10.0.0.2:4000  # the second\r\n\n10.0.0.1:4000\nnonsense\n");
     add_targets(list, "@gone.txt", "target '@gone.txt'", std::nullopt);
+    add_targets(list, "@none.txt", "target '@none.txt'", "\xEF\xBB\xBF# all out\n\n");
     ASSERT_EQ(list.targets.size(), 2u);
     EXPECT_EQ(list.targets[1].origin, "boards.txt line 2");
     EXPECT_EQ(list.errors,
               (std::vector<std::string>{
                   "boards.txt line 4: 10.0.0.1:4000 is given twice (first target '10.0.0.1:4000')",
                   "boards.txt line 5: 'nonsense' is not ADDRESS:PORT",
-                  "target '@gone.txt': cannot read the target file 'gone.txt'"}));
+                  "target '@gone.txt': cannot read the target file 'gone.txt'",
+                  "target '@none.txt': the target file 'none.txt' holds no target"}));
 }
 
 TEST(FleetTargets, RangesAndTheirHosts) {
@@ -101,9 +105,10 @@ TEST(FleetRecipe, StepSamples) {
         EXPECT_EQ(parsed.step ? parsed.step->text() : parsed.error, s.text) << s.line;
     }
     std::vector<StepText> lines =
-        recipe_lines("# head\n\nerasesys\r\n  # note\ngetconfig", "r.txt");
+        recipe_lines("\xEF\xBB\xBF" "erasesys\r\n\n  # note\ngetconfig", "r.txt");
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1].origin, "r.txt line 5");
+    EXPECT_EQ(lines[0].text, "erasesys");  // the byte-order mark left out
+    EXPECT_EQ(lines[1].origin, "r.txt line 4");
 }
 
 TEST(FleetOptions, CommandLineSamples) {
@@ -216,14 +221,113 @@ TEST(FleetStation, ABoardIsFlashedOnceUntilItHasBeenGoneLongEnough) {
     EXPECT_TRUE(target.probe_due(t0));
     target.probed(t0);
     EXPECT_FALSE(target.probe_due(at(0.5)));
-    target.answered(at(0.1));
+    EXPECT_EQ(target.answered(at(0.5)), 0.5);  // found: silent since watching began
     EXPECT_EQ(target.presence(), Presence::found);
     EXPECT_FALSE(target.probe_due(at(5)));
     target.started();
     target.finished(at(10));
-    target.answered(at(12));  // it restarted after its update and answers again
+    EXPECT_EQ(target.answered(at(12)), std::nullopt);  // it restarted and answers again
     EXPECT_FALSE(target.check_gone(at(14.9)));
     EXPECT_EQ(target.next_due(), at(10));  // the next probe is due at once
-    EXPECT_TRUE(target.check_gone(at(15)));
+    EXPECT_EQ(target.check_gone(at(15)), 3.0);
     EXPECT_EQ(target.presence(), Presence::waiting);
+    // A board that stays silent longer than the gone time is a new board when it answers.
+    EXPECT_EQ(target.answered(at(20)), 8.0);
+}
+
+// Feeds a board its inputs and keeps the kinds of the events it gave, the tools it asked for and
+// its last results.
+struct BoardDriver {
+    Board board;
+    std::vector<EventKind> kinds;
+    std::vector<std::vector<std::string>> starts;
+    std::vector<StepResult> results;
+
+    void take(BoardActions actions) {
+        for (const Event& event : actions.events) {
+            kinds.push_back(event.kind);
+            if (event.kind == EventKind::board_finished) {
+                results = event.results;
+            }
+        }
+        if (actions.start) {
+            starts.push_back(actions.start->argv);
+            take(board.child_started(Clock::time_point{}));
+        }
+    }
+    void ends(const std::string& output, int status, int signal = 0) {
+        take(board.output(output, Clock::time_point{}));
+        take(board.ended({status, signal, 1.5, 0.1}, Clock::time_point{}, SystemTime{}));
+    }
+};
+
+TEST(FleetBoard, StepsGoOnAfterASuccessAndStopAtAFailureOrAnInterrupt) {
+    Recipe recipe =
+        check_steps({{"erasesys", "r 1"}, {"getconfig", "r 2"}, {"version", "r 3"}}, "");
+    ASSERT_TRUE(recipe.errors.empty());
+    const Target target{0x7f000002, 4000, ""};
+    using K = EventKind;
+    BoardDriver failing{Board(0, 1, target, recipe.steps, {"tv", false}), {}, {}, {}};
+    failing.take(failing.board.start(Clock::time_point{}, SystemTime{}));
+    failing.ends("Flash memory is being erased...OK.\n", 0);
+    failing.ends("Connecting...FAILED (no answer).\n", 1);
+    EXPECT_EQ(failing.starts,
+              (std::vector<std::vector<std::string>>{{"tv", "127.0.0.2", "4000", "erasesys"},
+                                                     {"tv", "127.0.0.2", "4000", "getconfig"}}));
+    EXPECT_EQ(failing.kinds,
+              (std::vector<K>{K::board_started, K::step_started, K::step_output, K::step_progress,
+                              K::step_finished, K::step_started, K::step_output, K::step_progress,
+                              K::step_finished, K::step_finished, K::board_finished}));
+    ASSERT_EQ(failing.results.size(), 3u);
+    EXPECT_EQ(failing.results[1].verdict, "Connecting...FAILED (no answer).");
+    EXPECT_EQ(failing.results[1].how, "exit status 1 (failed)");
+    EXPECT_EQ(failing.results[2].status, StepStatus::skipped);
+
+    BoardDriver stopped{Board(0, 1, target, recipe.steps, {"tv", true}), {}, {}, {}};
+    stopped.take(stopped.board.start(Clock::time_point{}, SystemTime{}));
+    stopped.board.interrupt();
+    stopped.ends("Flash memory is being erased...", -1, 15);
+    EXPECT_EQ(stopped.starts.size(), 1u);
+    EXPECT_EQ(stopped.results[0].status, StepStatus::interrupted);
+    EXPECT_EQ(stopped.results[0].how, "ended by signal 15 (interrupted)");
+
+    BoardDriver unstarted{Board(0, 1, target, recipe.steps, {"tv", false}), {}, {}, {}};
+    BoardActions first = unstarted.board.start(Clock::time_point{}, SystemTime{});
+    unstarted.take(unstarted.board.not_started("cannot start tv", Clock::time_point{}, {}));
+    EXPECT_EQ(unstarted.results[0].verdict, "cannot start tv");
+    EXPECT_FALSE(unstarted.results[0].started);
+    EXPECT_TRUE(unstarted.board.finished());
+}
+
+TEST(FleetRun, ExitStatusSamples) {
+    const struct {
+        RunTotals totals;
+        bool station;
+        bool record_complete;
+        int status;
+    } samples[] = {
+        {{3, 3, 0}, false, true, 0}, {{3, 3, 0}, false, false, 3}, {{3, 2, 1}, false, false, 1},
+        {{3, 2, 0}, false, true, 1},  // a board that never started
+        {{0, 0, 0}, true, true, 0},  {{5, 4, 1}, true, true, 1},   {{5, 5, 0}, true, false, 3},
+    };
+    for (const auto& s : samples) {
+        EXPECT_EQ(exit_status(s.totals, s.station, s.record_complete), s.status)
+            << s.totals.boards << " " << s.totals.passed << " " << s.station;
+    }
+}
+
+TEST(FleetRecord, AFailedWriteIsReportedOnceAndMarksTheRecordIncomplete) {
+    std::vector<std::string> reports;
+    RecordProblems problems([&](const std::string& line) { reports.push_back(line); });
+    {
+        RecordFile full(problems);
+        ASSERT_TRUE(full.open("/dev/full", false));
+        full.write(std::string(100000, 'x'));
+        full.flush();
+        RecordFile missing(problems);
+        EXPECT_FALSE(missing.open("/no/such/folder/summary.csv", true));
+    }
+    EXPECT_TRUE(problems.any());
+    EXPECT_EQ(reports, (std::vector<std::string>{"the record is incomplete: cannot write "
+                                                 "'/dev/full': No space left on device"}));
 }

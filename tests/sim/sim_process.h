@@ -25,6 +25,9 @@ class SimProcess {
     std::uint16_t port() const { return port_; }
     std::string port_text() const { return std::to_string(port_); }
 
+    // Sends the signal (SIGSTOP and SIGCONT, say) to the running simulator.
+    void send_signal(int signal_number) { child_.send_signal(signal_number); }
+
     // Sends the signal and waits for the end; the status is -1 when the simulator did not exit by
     // itself within a few seconds. The run's err is its log.
     e2e::RunResult stop(int signal_number);
