@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "os/terminal.h"
 #include "text.h"
 
 namespace fleet {
@@ -67,10 +68,31 @@ std::string format_event(std::string_view target, std::string_view step, std::st
     return line.append(": ").append(what);
 }
 
+bool still_fit(const std::vector<std::string>& lines, int width) {
+    for (const std::string& line : lines) {
+        // UTF-8 continuation bytes take no column of their own.
+        auto characters = std::count_if(line.begin(), line.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        if (characters >= width) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string LivePrinter::back_to_view_start() {
+    if (drawn_.empty() || !still_fit(drawn_, terminal::output_size().columns)) {
+        drawn_.clear();
+        return "";
+    }
+    return cursor_up(static_cast<int>(drawn_.size()));
+}
+
 void LivePrinter::clear_view() {
-    if (lines_drawn_ > 0) {
-        write_out(cursor_up(lines_drawn_) + kClearBelow);
-        lines_drawn_ = 0;
+    if (!drawn_.empty()) {
+        write_out(back_to_view_start() + kClearBelow);
+        drawn_.clear();
     }
 }
 
@@ -78,14 +100,14 @@ void LivePrinter::redraw(const std::vector<std::string>& lines) {
     if (!smart_) {
         return;
     }
-    std::string text = lines_drawn_ > 0 ? cursor_up(lines_drawn_) : "";
+    std::string text = back_to_view_start();
     for (const std::string& line : lines) {
         text += line + kClearLine + "\n";
     }
     text += kClearBelow;
     write_out(text);
     std::fflush(stdout);
-    lines_drawn_ = static_cast<int>(lines.size());
+    drawn_ = lines;
 }
 
 void LivePrinter::print_line(const std::string& line) {
@@ -102,7 +124,7 @@ void LivePrinter::print_error(const std::string& line) {
 }
 
 void LivePrinter::finish() {
-    lines_drawn_ = 0;
+    drawn_.clear();
     std::fflush(stdout);
 }
 

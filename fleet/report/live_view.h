@@ -35,6 +35,12 @@ std::vector<std::string> format_view(const std::vector<BoardLine>& boards,
 // One event as a plain line: "127.0.0.2:4000 step 1/2 erasesys: started".
 std::string format_event(std::string_view target, std::string_view step, std::string_view what);
 
+// True when lines drawn earlier still each take one row of a terminal width columns wide. A
+// terminal made narrower than a line wraps it, or cuts it, or moves it into its scrollback, each
+// terminal its own way, so that the rows of the view on the screen can no longer be counted.
+// Columns are counted as characters of UTF-8.
+bool still_fit(const std::vector<std::string>& lines, int width);
+
 // Writes the view to standard output.
 class LivePrinter {
   public:
@@ -55,8 +61,12 @@ class LivePrinter {
   private:
     void clear_view();
 
+    // The cursor movement to the first line of the view on the screen. A view that no longer fits
+    // the terminal is left as it is, and the next one drawn below it.
+    std::string back_to_view_start();
+
     bool smart_;
-    int lines_drawn_ = 0;
+    std::vector<std::string> drawn_;  // the lines of the view on the screen
 };
 
 }  // namespace fleet

@@ -104,8 +104,10 @@ TEST(FleetRecipe, StepSamples) {
         ParsedStep parsed = parse_step({s.line, "r line 1"}, "base");
         EXPECT_EQ(parsed.step ? parsed.step->text() : parsed.error, s.text) << s.line;
     }
-    std::vector<StepText> lines =
-        recipe_lines("\xEF\xBB\xBF" "erasesys\r\n\n  # note\ngetconfig", "r.txt");
+    std::vector<StepText> lines = recipe_lines(
+        "\xEF\xBB\xBF"
+        "erasesys\r\n\n  # note\ngetconfig",
+        "r.txt");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].text, "erasesys");  // the byte-order mark left out
     EXPECT_EQ(lines[1].origin, "r.txt line 4");
@@ -209,6 +211,9 @@ TEST(FleetView, AShortScreenShowsTheBusiestBoardsFirst) {
         format_view(boards, "totals", 30, 6),
         (std::vector<std::string>{"10.0.0.4:4000         step...", "10.0.0.2:4000         step...",
                                   "... and 2 more boards", "totals"}));
+    // Lines drawn on a wider terminal, after it was made narrower.
+    EXPECT_TRUE(still_fit({"1234", "", "123\xc3\xa9"}, 5));
+    EXPECT_FALSE(still_fit({"1234", "12345"}, 5));
 }
 
 TEST(FleetStation, ABoardIsFlashedOnceUntilItHasBeenGoneLongEnough) {
