@@ -1,6 +1,7 @@
 #include "report/board_views.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "run/presence.h"
 #include "text.h"
@@ -25,6 +26,12 @@ void on_board_finished(SlotView& view, const Event& event) {
 
 }  // namespace
 
+std::string silence_text(double seconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "after %.1f s of silence", seconds);
+    return text;
+}
+
 BoardViews::BoardViews(const Plan& plan, bool station)
     : plan_(plan), station_(station), slots_(plan.targets.size()) {}
 
@@ -36,16 +43,21 @@ void BoardViews::on_event(const Event& event) {
             break;
         case EventKind::board_found:
             view.found = true;
+            view.silence = event.silence;
+            view.left = false;
             break;
         case EventKind::board_left:
             view.started = false;
             view.finished = false;
+            view.silence = event.silence;
+            view.left = true;
             break;
         case EventKind::board_started: {
             SlotView fresh;
             fresh.started = true;
             fresh.board = event.board;
             fresh.board_start = event.at;
+            fresh.silence = view.silence;
             fresh.boards_passed = view.boards_passed;
             fresh.boards_failed = view.boards_failed;
             view = fresh;
@@ -81,8 +93,12 @@ BoardLine BoardViews::line(std::size_t slot, Clock::time_point now) const {
     const SlotView& view = slots_[slot];
     BoardLine line{plan_.targets[slot].text(), "", "queued", -1, Rank::waiting};
     if (!view.started) {
-        if (station_) {
-            line.status = view.found ? "board found, waiting for its turn" : "waiting for a board";
+        if (station_ && view.found) {
+            line.status = "board found " + silence_text(view.silence) + ", waiting for its turn";
+        } else if (station_) {
+            line.status = view.left
+                              ? "waiting for a board; the last left " + silence_text(view.silence)
+                              : "waiting for a board";
         }
         return line;
     }

@@ -26,9 +26,14 @@ struct SlotView {
     bool passed = false;
     StepStatus last_status = StepStatus::pending;  // of the last step that ran
     std::string verdict;                           // of that step
-    int boards_passed = 0;                         // a station: the boards of this target so far
+    double silence = -1;    // a station: the silence before the last board was found, or left
+    bool left = false;      // the last board left (rather than was found)
+    int boards_passed = 0;  // a station: the boards of this target so far
     int boards_failed = 0;
 };
+
+// "after 12.3 s of silence": how a station tells the silence before a board was found or left.
+std::string silence_text(double seconds);
 
 class BoardViews : public EventSink {
   public:

@@ -19,12 +19,6 @@ std::string count_of_boards(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " board" : " boards");
 }
 
-std::string silence_text(double seconds) {
-    char text[48];
-    std::snprintf(text, sizeof text, "after %.1f s of silence", seconds);
-    return text;
-}
-
 std::string step_end_text(const StepResult& result) {
     if (result.status == StepStatus::skipped) {
         return "skipped";

@@ -1,5 +1,6 @@
 // The transcripts: one file per board, open only while the board runs, holding each step's command
-// line, the tool's complete output as it came, and how the step ended.
+// line, the tool's complete output as it came, and how the step ended. A station's transcripts
+// also tell the silence before the board was found, and the one after which it left.
 #pragma once
 
 #include <memory>
@@ -20,11 +21,16 @@ class TranscriptWriter : public EventSink {
     void on_event(const Event& event) override;
 
   private:
+    void begin(const Event& event);
+    void append_departure(const Event& event);
+
     const Plan& plan_;
     const RecordFolder& folder_;
     RecordProblems& problems_;
     bool numbered_;
     std::vector<std::unique_ptr<RecordFile>> files_;  // per target: the running board's
+    std::vector<std::string> last_paths_;             // per target: the last board's transcript
+    std::vector<double> silences_;  // per target: the silence before the board found last
 };
 
 }  // namespace fleet
