@@ -74,7 +74,7 @@ bench: release
 
 # What the link survives (a few minutes): the survival table under network faults and the
 # many-boards figures, then tvflash-fleet's figures (64 boards at once, its CPU, a /24 scan of
-# 127.0.0.0/24). Prints, judges nothing.
+# 127.0.0.0/24, 1000 targets at -j 256 within 1024 open files; prlimit comes with util-linux). Prints, judges nothing.
 faults: release
 	build/release/bench/tvflash_faults
 

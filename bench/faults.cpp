@@ -4,7 +4,8 @@
 // reported failure by its line, success with a wrong image, runs that did not end by themselves,
 // and the median time. Then updates 16 boards at once and probes 64 at once, and takes
 // tvflash-fleet's figures: 64 boards through a two-step recipe at once beside one alone, the
-// fleet's own CPU against its children's, and a /24 scan. Prints; judges nothing.
+// fleet's own CPU against its children's, a /24 scan, and 1000 targets at -j 256 within 1024
+// open files. Prints; judges nothing.
 #include <unistd.h>
 
 #include <algorithm>
@@ -311,6 +312,47 @@ double scan_seconds(const Tools& tools, int& answered) {
     return run.wall_seconds;
 }
 
+// 1000 targets at -j 256 with the common soft limit of 1024 open files (and a hard limit no
+// higher, so the fleet cannot raise it), against a fake tool that answers like getconfig in a
+// fifth of a second: every board must pass and every transcript be there.
+void many_targets(const Tools& tools) {
+    constexpr int kTargets = 1000;
+    const std::filesystem::path folder = tools.work / "many";
+    std::filesystem::create_directories(folder);
+    const std::string tool =
+        write_file(folder / "fake-tvflash",
+                   "#!/bin/sh\nsleep 0.2\necho 'Total size of flash memory 16M bytes.'\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    std::vector<std::string> argv{"prlimit",
+                                  "--nofile=1024:1024",
+                                  "--",
+                                  tools.fleet,
+                                  "run",
+                                  "-j",
+                                  "256",
+                                  "--tool",
+                                  tool,
+                                  "--logs",
+                                  (folder / "logs").string(),
+                                  "-e",
+                                  "getconfig"};
+    for (int port = 1; port <= kTargets; ++port) {
+        argv.push_back("127.0.0.1:" + std::to_string(port));
+    }
+    bench::ChildRun run = bench::run_measured(argv, {}, 600, bench::Start::spawn);
+    std::size_t transcripts = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "logs")) {
+        transcripts += entry.path().extension() == ".txt";
+    }
+    const bool all_passed =
+        run.output.find("1000 boards: 1000 passed, 0 failed.") != std::string::npos;
+    std::printf(
+        "%d targets at -j 256, open files limited to 1024: wall %s, status %d, %s, %zu "
+        "transcripts\n",
+        kTargets, bench::format_seconds(run.wall_seconds).c_str(), run.exit_status,
+        all_passed ? "all passed" : "NOT all passed", transcripts);
+}
+
 void fleet_figures(const Tools& tools) {
     constexpr int kFleetBoards = 64;
     const std::string image = bench::firmware_image(kParallelImageBytes, 64);
@@ -335,6 +377,7 @@ void fleet_figures(const Tools& tools) {
     double scan = scan_seconds(tools, answered);
     std::printf("scan of 127.0.0.0/24 (254 addresses, %d answering): wall %s\n", answered,
                 bench::format_seconds(scan).c_str());
+    many_targets(tools);
 }
 
 std::string load_average() {
