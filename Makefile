@@ -4,7 +4,7 @@
 PRESET ?= dev
 # tshark and tcpdump serve the dissector's tests; DEBIAN_FRONTEND (kept through sudo) answers
 # wireshark-common's question about capture rights with its default, so nothing waits for input.
-APT_PACKAGES := cmake ninja-build g++ libgtest-dev tshark tcpdump
+APT_PACKAGES := cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tshark tcpdump
 FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 # clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.

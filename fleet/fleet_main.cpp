@@ -4,9 +4,11 @@
 #include <cstdio>
 
 #include "os/files.h"
+#include "os/host.h"
 #include "os/terminal.h"
 #include "process/subprocess.h"
 #include "report/console.h"
+#include "report/event_json.h"
 #include "report/summary.h"
 #include "report/transcripts.h"
 #include "run/scheduler.h"
@@ -39,27 +41,74 @@ void print_checked(const Plan& plan) {
     std::printf("Tool: %s\nNo problem found; nothing was sent.\n", one_line(plan.tool).c_str());
 }
 
+// The version the tool tells in its banner, read by running it without arguments; empty when it
+// tells none within a few seconds.
+std::string tool_version(const std::string& tool) {
+    subprocess::ProcessSet set;
+    subprocess::Command command;
+    command.argv = {tool};
+    command.err = subprocess::Sink::to_output;
+    std::string error;
+    std::unique_ptr<subprocess::Process> child = set.start(command, error);
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (child && !child->done() && std::chrono::steady_clock::now() < deadline) {
+        set.wait(std::chrono::milliseconds(100));
+        for (subprocess::Chunk& chunk : child->take_output()) {
+            output += chunk.bytes;
+        }
+    }
+    return tool_version_from_banner(output);
+}
+
+RunContext run_context(const Options& options, const Plan& plan) {
+    RunContext context;
+    context.run = new_run_id();
+    context.station = options.station.empty() ? host::host_name() : options.station;
+    context.operator_name =
+        options.operator_name.empty() ? host::login_name() : options.operator_name;
+    context.tool_version = options.json ? tool_version(plan.tool) : "";
+    context.start = std::chrono::system_clock::now();
+    return context;
+}
+
 // The run's outputs: the transcripts and summary.csv first, so that a board's record is written
-// before the console tells it is done.
+// before the console (or the JSON stream) tells it is done.
 struct Outputs {
     Outputs(const Plan& plan, const Options& options, const std::string& dir)
-        : console(plan, options.watch, terminal::output_redraws(), dir),
-          problems([this](const std::string& line) {
-              console.error_line("tvflash-fleet: " + line);
-              console.record_incomplete();
-          }),
+        : context(run_context(options, plan)),
+          problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
           transcripts(plan, folder, problems, options.watch) {
         fanout.add(transcripts);
         fanout.add(summary);
-        fanout.add(console);
+        if (options.json) {
+            json.emplace(
+                plan, context,
+                RunShape{options.watch, options.jobs, options.retries, options.gone_seconds});
+            fanout.add(*json);
+        } else {
+            console.emplace(plan, options.watch, terminal::output_redraws(), dir);
+            fanout.add(*console);
+        }
     }
 
+    void record_problem(const std::string& line) {
+        if (console) {
+            console->error_line("tvflash-fleet: " + line);
+            console->record_incomplete();
+        } else {
+            std::fprintf(stderr, "tvflash-fleet: %s\n", line.c_str());
+        }
+    }
+
+    RunContext context;
     RecordFolder folder;
-    ConsoleReport console;
     RecordProblems problems;
     SummaryWriter summary;
     TranscriptWriter transcripts;
+    std::optional<ConsoleReport> console;
+    std::optional<JsonStream> json;
     EventFanout fanout;
 };
 
@@ -76,12 +125,14 @@ int run_plan(const Options& options, const Plan& plan) {
     }
     files::keep_running_past_file_limits();
     if (options.answer_given && terminal::questions_in_windows()) {
-        std::printf(
-            "Note: --answer has no effect here: tvflash asks the bootloader question in "
-            "a message box.\n");
+        std::fprintf(options.json ? stderr : stdout,
+                     "Note: --answer has no effect here: tvflash asks the bootloader question in "
+                     "a message box.\n");
     }
-    RunSettings settings{
-        options.jobs, options.watch, options.gone_seconds, {plan.tool, options.answer_yes}};
+    RunSettings settings{options.jobs,
+                         options.watch,
+                         options.gone_seconds,
+                         {plan.tool, options.answer_yes, options.retries}};
     Scheduler scheduler(plan, settings, outputs.fanout);
     if (!scheduler.open(error)) {
         return fleet_error(error, 1);

@@ -81,6 +81,13 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
     } else if (name == "--tool") {
         options.tool = value;
         error = value.empty() ? "--tool takes the path of tvflash" : "";
+    } else if (name == "--station" || name == "--operator") {
+        (name == "--station" ? options.station : options.operator_name) = value;
+        error = value.empty() ? std::string(name) + " takes a name" : "";
+    } else if (name == "--retries") {
+        std::optional<std::uint32_t> retries = parse_number(value, 0, kMostRetries);
+        options.retries = retries ? static_cast<int>(*retries) : 0;
+        error = retries ? "" : "--retries takes a number from 0 to " + std::to_string(kMostRetries);
     } else {
         options.inline_steps.push_back(value);  // -e, --step
     }
@@ -89,7 +96,8 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
 
 bool takes_value(std::string_view name) {
     return name == "-j" || name == "--jobs" || name == "--answer" || name == "--logs" ||
-           name == "--gone" || name == "--tool" || name == "-e" || name == "--step";
+           name == "--gone" || name == "--tool" || name == "-e" || name == "--step" ||
+           name == "--station" || name == "--operator" || name == "--retries";
 }
 
 // Reads one option; false on a bad one.
@@ -97,8 +105,8 @@ bool read_option(Reader& reader, Options& options, const std::string& arg) {
     std::size_t equals = arg.find('=');
     bool is_short_glued = arg.size() > 2 && arg[1] != '-';
     std::string name = is_short_glued ? arg.substr(0, 2) : arg.substr(0, equals);
-    if (name == "--watch" && equals == std::string::npos) {
-        options.watch = true;
+    if ((name == "--watch" || name == "--json") && equals == std::string::npos) {
+        (name == "--watch" ? options.watch : options.json) = true;
         return true;
     }
     if (name == "--help" || name == "-h") {
@@ -182,6 +190,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
 std::string short_usage() {
     return "Usage: tvflash-fleet run [-j N] [--answer yes|no] [--logs DIR] [--watch [--gone S]]\n"
            "                         [--tool PATH] RECIPE TARGET...\n"
+           "                         [--station NAME] [--operator NAME] [--json] [--retries N]\n"
            "       tvflash-fleet run [options] -e STEP [-e STEP]... TARGET...\n"
            "       tvflash-fleet scan ADDRESS/BITS PORT\n"
            "       tvflash-fleet check RECIPE [TARGET...]\n";
@@ -209,11 +218,17 @@ std::string help_text() {
            "                   until Ctrl-C\n"
            "  --gone S         seconds a board must stay silent to count as gone (default 10)\n"
            "  --tool PATH      the tvflash to run (default: the one beside tvflash-fleet)\n"
+           "  --station NAME   the station named in the record (default: the host name)\n"
+           "  --operator NAME  the operator named in the record (default: the login name)\n"
+           "  --json           JSON Lines events on standard output instead of the view\n"
+           "  --retries N      tries a failed step again up to N times when a new try can\n"
+           "                   mend it (no answer, link, checksum); default 0\n"
            "  -h, --help       this text\n"
            "  --version        the version\n\n"
            "Exit status: 0 when every board finished every step (scan: a board answered),\n"
            "1 when any board failed, 2 for a usage, recipe or target error found before\n"
-           "anything was sent. See tvflash-fleet(1).\n";
+           "anything was sent, 3 when the boards passed but the record is incomplete.\n"
+           "See tvflash-fleet(1).\n";
 }
 
 }  // namespace fleet

@@ -13,6 +13,7 @@ inline constexpr int kMostJobs = 256;
 inline constexpr double kDefaultGoneSeconds = 10;
 // The watch probe goes about once a second, so a board must stay silent for longer than that.
 inline constexpr double kLeastGoneSeconds = 2;
+inline constexpr int kMostRetries = 9;
 
 struct Options {
     Mode mode = Mode::help;
@@ -24,6 +25,11 @@ struct Options {
     double gone_seconds = kDefaultGoneSeconds;
     bool gone_given = false;
     std::string tool;                       // empty: the tvflash beside tvflash-fleet
+    std::string station;                    // empty: the host name
+    std::string operator_name;              // empty: the login name
+    bool json = false;                      // JSON Lines events on standard output
+    int retries = 0;                        // more tries of a step that failed in a way a new
+                                            // try can mend
     std::vector<std::string> inline_steps;  // -e STEP, in order
     std::string recipe;                     // the recipe file, when no -e is given
     std::vector<std::string> targets;       // ADDRESS:PORT or @FILE, as given

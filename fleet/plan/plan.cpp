@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "os/files.h"
+#include "plan/sha256.h"
 #include "process/subprocess.h"
 #include "text.h"
 
@@ -20,11 +21,22 @@ std::vector<StepText> inline_steps(const std::vector<std::string>& texts) {
     return steps;
 }
 
-Recipe read_recipe(const Options& options) {
+// The recipe's text: the file's, or the -e steps one a line.
+std::optional<std::string> recipe_text(const Options& options) {
+    if (options.inline_steps.empty()) {
+        return read_text_file(options.recipe);
+    }
+    std::string text;
+    for (const std::string& step : options.inline_steps) {
+        text += step + "\n";
+    }
+    return text;
+}
+
+Recipe read_recipe(const Options& options, const std::optional<std::string>& text) {
     if (!options.inline_steps.empty()) {
         return check_steps(inline_steps(options.inline_steps), "");
     }
-    std::optional<std::string> text = read_text_file(options.recipe);
     if (!text) {
         return {{}, {"cannot read the recipe '" + options.recipe + "'"}};
     }
@@ -62,9 +74,17 @@ std::string tool_beside(std::string_view own_path) {
 
 Plan make_plan(const Options& options) {
     Plan plan;
-    Recipe recipe = read_recipe(options);
+    std::optional<std::string> text = recipe_text(options);
+    Recipe recipe = read_recipe(options, text);
     plan.steps = recipe.steps;
     plan.errors = recipe.errors;
+    plan.recipe_sha256 = sha256_hex(text.value_or(""));
+    for (Step& step : plan.steps) {
+        // The image as it was checked: the record names what went onto each board by it.
+        std::optional<std::string> image =
+            step.file.empty() ? std::nullopt : read_text_file(step.file);
+        step.image_sha256 = image ? sha256_hex(*image) : "";
+    }
     TargetList targets = read_targets(options);
     plan.targets = targets.targets;
     plan.errors.insert(plan.errors.end(), targets.errors.begin(), targets.errors.end());

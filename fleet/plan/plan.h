@@ -17,6 +17,7 @@ struct Plan {
     std::vector<Step> steps;
     std::vector<Target> targets;
     std::string tool;
+    std::string recipe_sha256;        // of the recipe file's text, or of the -e steps a line each
     std::vector<std::string> errors;  // each a full message; any of them stops the run
 };
 

@@ -68,7 +68,7 @@ ParsedStep parse_step(const StepText& line, std::string_view base_dir) {
     if (!needs_file && !file.empty()) {
         return {std::nullopt, word + " takes no file, but '" + one_line(file) + "' follows it"};
     }
-    Step step{word, entry->code, needs_file ? image_path(file, base_dir) : "", 0, line.origin};
+    Step step{word, entry->code, needs_file ? image_path(file, base_dir) : "", 0, "", line.origin};
     return {step, ""};
 }
 

@@ -23,6 +23,7 @@ struct Step {
     CommandCode code = CommandCode::unknown;
     std::string file;  // the image path handed to the tool; empty for a command without one
     std::uint64_t image_size = 0;
+    std::string image_sha256;  // of the image as checked before the run
     std::string origin;
 
     std::string text() const;  // "updatesys images/os.bin"

@@ -65,6 +65,8 @@ void BoardViews::on_event(const Event& event) {
         }
         case EventKind::step_started:
             view.step = event.step;
+            view.try_number = event.try_number;
+            view.tries = event.tries;
             view.stage = Stage::starting;
             view.percent = 0;
             break;
@@ -106,6 +108,10 @@ BoardLine BoardViews::line(std::size_t slot, Clock::time_point now) const {
                 " " + plan_.steps[view.step].word;
     if (!view.finished) {
         line.status = stage_text(view.stage, view.percent);
+        if (view.try_number > 1) {
+            line.status = "try " + std::to_string(view.try_number) + "/" +
+                          std::to_string(view.tries) + ": " + line.status;
+        }
         line.elapsed = seconds_between(view.board_start, now);
         line.rank = Rank::running;
         return line;

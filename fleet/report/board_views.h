@@ -19,6 +19,8 @@ struct SlotView {
     bool skipped = false;   // a run's board that never started
     int board = 0;
     std::size_t step = 0;  // the board's current or last step
+    int try_number = 1;    // the step's try
+    int tries = 1;
     Stage stage = Stage::starting;
     int percent = 0;
     Clock::time_point board_start{};

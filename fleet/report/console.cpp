@@ -83,7 +83,11 @@ void ConsoleReport::plain_line(const Event& event) {
             line = format_event(target, "", "board left " + silence_text(event.silence));
             break;
         case EventKind::step_started:
-            line = format_event(target, step_label(event.step), "started");
+            line = format_event(target, step_label(event.step),
+                                event.try_number > 1
+                                    ? "started (try " + std::to_string(event.try_number) + "/" +
+                                          std::to_string(event.tries) + ")"
+                                    : std::string("started"));
             break;
         case EventKind::step_progress:
             if (event.stage == Stage::operator_question &&

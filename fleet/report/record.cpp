@@ -105,6 +105,10 @@ std::string transcript_step_start(std::size_t index, std::size_t steps, std::str
            "\n== started " + format_local_time(start) + "\n";
 }
 
+std::string try_text(int try_number, int tries) {
+    return tries > 1 ? ", try " + std::to_string(try_number) + " of " + std::to_string(tries) : "";
+}
+
 std::string transcript_step_end(const StepResult& result) {
     return "\n== " + result.how + " after " + format_seconds(result.seconds) + " s (CPU " +
            format_seconds(result.cpu_seconds) + " s), ended " + format_local_time(result.end) +

@@ -48,6 +48,8 @@ std::string transcript_name(std::string_view target_text, int serial);
 std::string transcript_header(std::string_view target_text, std::size_t steps);
 std::string transcript_step_start(std::size_t index, std::size_t steps, std::string_view step_text,
                                   std::string_view command_line, SystemTime start);
+// ", try 2 of 3" for a step that may be tried again; empty when there are no more tries.
+std::string try_text(int try_number, int tries);
 std::string transcript_step_end(const StepResult& result);
 std::string transcript_step_skipped(std::size_t index, std::size_t steps,
                                     std::string_view step_text);

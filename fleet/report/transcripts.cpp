@@ -51,9 +51,10 @@ void TranscriptWriter::on_event(const Event& event) {
             append_departure(event);
             break;
         case EventKind::step_started:
-            file->write(transcript_step_start(event.step, steps, plan_.steps[event.step].text(),
-                                              terminal::typed_command_line(event.argv),
-                                              event.wall));
+            file->write(transcript_step_start(
+                event.step, steps,
+                plan_.steps[event.step].text() + try_text(event.try_number, event.tries),
+                terminal::typed_command_line(event.argv), event.wall));
             file->flush();
             break;
         case EventKind::step_output:

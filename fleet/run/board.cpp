@@ -1,5 +1,6 @@
 #include "run/board.h"
 
+#include "run/error_class.h"
 #include "text.h"
 
 namespace fleet {
@@ -33,6 +34,8 @@ Event Board::event(EventKind kind, Clock::time_point now, SystemTime wall) const
     event.step = step_;
     event.at = now;
     event.wall = wall;
+    event.try_number = try_;
+    event.tries = 1 + settings_.retries;
     return event;
 }
 
@@ -53,31 +56,33 @@ ChildStart Board::child_start() const {
 BoardActions Board::start(Clock::time_point now, SystemTime wall) {
     BoardActions actions;
     actions.events.push_back(event(EventKind::board_started, now, wall));
-    start_step(actions, wall);
+    start_step(actions);
     return actions;
 }
 
-void Board::start_step(BoardActions& actions, SystemTime wall) {
+void Board::start_step(BoardActions& actions) {
     progress_ = StepProgress(steps_[step_].image_size);
     shown_stage_ = Stage::starting;
     shown_percent_ = -1;
     output_tail_.clear();
-    StepResult& result = results_[step_];
-    result.status = StepStatus::running;
-    result.start = wall;
     actions.start = child_start();
 }
 
-BoardActions Board::child_started(Clock::time_point now) {
+BoardActions Board::child_started(Clock::time_point now, SystemTime wall) {
     BoardActions actions;
-    Event started = event(EventKind::step_started, now, results_[step_].start);
+    StepResult& result = results_[step_];
+    result = StepResult{};
+    result.status = StepStatus::running;
+    result.try_number = try_;
+    result.start = wall;
+    Event started = event(EventKind::step_started, now, wall);
     started.argv = child_start().argv;
     actions.events.push_back(std::move(started));
     return actions;
 }
 
 BoardActions Board::not_started(std::string_view error, Clock::time_point now, SystemTime wall) {
-    BoardActions actions = child_started(now);
+    BoardActions actions = child_started(now, wall);
     Event output = event(EventKind::step_output, now, wall);
     output.bytes = error;
     actions.events.push_back(output);
@@ -86,6 +91,7 @@ BoardActions Board::not_started(std::string_view error, Clock::time_point now, S
     result.verdict = one_line(error);
     result.how = "not started";
     result.end = wall;
+    result.error_class = error_class(result, error);
     Event finished = event(EventKind::step_finished, now, wall);
     finished.result = result;
     actions.events.push_back(std::move(finished));
@@ -139,12 +145,21 @@ BoardActions Board::ended(const ChildEnd& end, Clock::time_point now, SystemTime
     if (result.verdict.empty()) {
         result.verdict = result.how;
     }
+    result.error_class = error_class(result, output_tail_);
     Event finished = event(EventKind::step_finished, now, wall);
     finished.result = result;
     actions.events.push_back(std::move(finished));
+    if (result.status == StepStatus::failed && can_retry(result.error_class) &&
+        try_ <= settings_.retries) {
+        ++try_;
+        start_step(actions);
+        actions.start_after = kRetryPause;
+        return actions;
+    }
     if (result.status == StepStatus::passed && step_ + 1 < steps_.size()) {
         ++step_;
-        start_step(actions, wall);
+        try_ = 1;
+        start_step(actions);
         return actions;
     }
     end_board(actions, now, wall);
@@ -174,13 +189,16 @@ BoardActions Board::question(bool asking, Clock::time_point now) {
 }
 
 BoardActions Board::cancel(std::string_view why, Clock::time_point now, SystemTime wall) {
-    StepResult& result = results_[step_];
-    result.status = StepStatus::skipped;
-    result.verdict = why;
-    Event skipped = event(EventKind::step_finished, now, wall);
-    skipped.result = result;
     BoardActions actions;
-    actions.events.push_back(std::move(skipped));
+    // A step waiting to be tried again keeps the failure of its last try.
+    StepResult& result = results_[step_];
+    if (result.status != StepStatus::failed) {
+        result.status = StepStatus::skipped;
+        result.verdict = why;
+        Event skipped = event(EventKind::step_finished, now, wall);
+        skipped.result = result;
+        actions.events.push_back(std::move(skipped));
+    }
     end_board(actions, now, wall);
     return actions;
 }

@@ -19,7 +19,11 @@ namespace fleet {
 struct ToolSettings {
     std::string tool;  // the tvflash program
     bool answer_yes = false;
+    int retries = 0;  // more tries of a step whose failure a new try can mend
 };
+
+// How long a step waits before it is tried again.
+inline constexpr std::chrono::milliseconds kRetryPause{1000};
 
 // A tool the scheduler is to start for the board: its command line and its whole standard input.
 struct ChildStart {
@@ -40,6 +44,7 @@ struct ChildEnd {
 struct BoardActions {
     std::vector<Event> events;
     std::optional<ChildStart> start;
+    std::chrono::milliseconds start_after{0};  // a try again waits a little first
 };
 
 class Board {
@@ -50,8 +55,8 @@ class Board {
 
     // Begins the recipe: the first step's tool.
     BoardActions start(Clock::time_point now, SystemTime wall);
-    // The tool the board asked for has started (at the wall time the board noted when it asked).
-    BoardActions child_started(Clock::time_point now);
+    // The tool the board asked for has started.
+    BoardActions child_started(Clock::time_point now, SystemTime wall);
     // The tool the board asked for could not be started: the step fails with error.
     BoardActions not_started(std::string_view error, Clock::time_point now, SystemTime wall);
     // The running tool wrote bytes (standard output and error as they came). The events refer to
@@ -64,8 +69,9 @@ class Board {
     // The running tool is being ended by an interrupt: its step counts as interrupted, and no
     // further step starts.
     void interrupt() { interrupted_ = true; }
-    // The next step is not to start (an interrupt came between two steps): it and the steps after
-    // it are skipped for why.
+    // The tool asked for is not to start (an interrupt came between two steps or tries): the step
+    // is skipped for why (a step waiting to be tried again keeps its last failure), and so are
+    // the steps after it.
     BoardActions cancel(std::string_view why, Clock::time_point now, SystemTime wall);
     // A board that never started: every step skipped for why.
     BoardActions skip(std::string_view why, Clock::time_point now, SystemTime wall);
@@ -76,7 +82,7 @@ class Board {
 
   private:
     Event event(EventKind kind, Clock::time_point now, SystemTime wall) const;
-    void start_step(BoardActions& actions, SystemTime wall);
+    void start_step(BoardActions& actions);
     void progress_event(BoardActions& actions, Clock::time_point now);
     void end_board(BoardActions& actions, Clock::time_point now, SystemTime wall);
     ChildStart child_start() const;
@@ -88,6 +94,7 @@ class Board {
     ToolSettings settings_;
     std::vector<StepResult> results_;
     std::size_t step_ = 0;
+    int try_ = 1;
     bool finished_ = false;
     bool interrupted_ = false;
     StepProgress progress_;

@@ -33,6 +33,8 @@ struct StepResult {
     SystemTime end{};
     double seconds = 0;
     double cpu_seconds = 0;
+    int try_number = 1;       // 1, or more for a step tried again
+    std::string error_class;  // why it failed (run/error_class.h); empty when it did not
 };
 
 // The boards of a run: how many there were (a station: how many it flashed), and how they ended.
@@ -66,9 +68,12 @@ struct Event {
     SystemTime wall{};
 
     double silence = -1;            // board_found, board_left: seconds the address was silent
+    std::string text;               // board_found: the board's version text
     Stage stage = Stage::starting;  // step_progress
     int percent = 0;
     std::vector<std::string> argv;    // step_started
+    int try_number = 1;               // the step's try: 1, or more for a step tried again
+    int tries = 1;                    // the most tries a step gets
     std::string_view bytes;           // step_output, valid during the call only
     StepResult result;                // step_finished
     std::vector<StepResult> results;  // board_finished: one per step

@@ -105,6 +105,28 @@ std::string stage_text(Stage stage, int percent) {
     return "";
 }
 
+const char* stage_word(Stage stage) {
+    switch (stage) {
+        case Stage::starting:
+            return "starting";
+        case Stage::probing:
+            return "probing";
+        case Stage::erasing:
+            return "erasing";
+        case Stage::uploading:
+            return "uploading";
+        case Stage::checking:
+            return "checking";
+        case Stage::writing:
+            return "writing";
+        case Stage::reading:
+            return "reading";
+        case Stage::operator_question:
+            return "question";
+    }
+    return "";
+}
+
 std::string verdict_line(std::string_view output) {
     std::vector<std::string_view> lines = split_lines(output);
     std::size_t last_text = lines.size();

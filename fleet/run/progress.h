@@ -47,6 +47,10 @@ class StepProgress {
 // What a stage reads as in the live view: "probing", "uploading  42%", ...
 std::string stage_text(Stage stage, int percent);
 
+// The stage as one stable word for machines: "starting", "probing", "erasing", "uploading",
+// "checking", "writing", "reading" or "question".
+const char* stage_word(Stage stage);
+
 // The line that tells how a run ended, made safe for one line: the last line naming FAILED or
 // ERROR (an ERROR message with the lines that continue it; after the bootloader question's
 // prompt, only what follows it), or else the last line with text.

@@ -72,6 +72,11 @@ void Scheduler::apply(Slot& slot, BoardActions actions) {
     if (!actions.start) {
         return;
     }
+    if (actions.start_after.count() > 0) {
+        slot.pending = std::move(actions.start);
+        slot.retry_at = Clock::now() + actions.start_after;
+        return;
+    }
     // A step's tool starts only while the run goes on; an interrupt that is already there comes
     // first.
     take_interrupts();
@@ -92,7 +97,7 @@ void Scheduler::start_child(Slot& slot, ChildStart child) {
     command.own_group = true;
     std::string error;
     slot.child = set_->start(command, error);
-    apply(slot, slot.child ? slot.board->child_started(Clock::now())
+    apply(slot, slot.child ? slot.board->child_started(Clock::now(), wall_now())
                            : slot.board->not_started(error, Clock::now(), wall_now()));
 }
 
@@ -130,6 +135,17 @@ void Scheduler::start_ready() {
     }
 }
 
+void Scheduler::start_due_retries() {
+    for (Slot& slot : slots_) {
+        if (slot.pending && Clock::now() >= slot.retry_at) {
+            BoardActions start;
+            start.start = std::move(slot.pending);
+            slot.pending.reset();
+            apply(slot, std::move(start));
+        }
+    }
+}
+
 bool Scheduler::interrupt_pending() const {
     return set_->interrupts() > interrupts_taken_;
 }
@@ -162,6 +178,10 @@ void Scheduler::end_tools(bool at_once) {
         kill_at_ = Clock::now() + kKillGrace;
     }
     for (Slot& slot : slots_) {
+        if (slot.pending) {
+            slot.pending.reset();
+            apply(slot, slot.board->cancel("not started: interrupted", Clock::now(), wall_now()));
+        }
         if (!slot.child) {
             continue;
         }
@@ -229,6 +249,11 @@ std::optional<Clock::time_point> Scheduler::next_due() const {
     if (kill_at_) {
         take_earlier(until, *kill_at_);
     }
+    for (const Slot& slot : slots_) {
+        if (slot.pending) {
+            take_earlier(until, slot.retry_at);
+        }
+    }
     return until;
 }
 
@@ -279,6 +304,7 @@ RunTotals Scheduler::run() {
     for (;;) {
         take_interrupts();
         watch(Clock::now());
+        start_due_retries();
         start_ready();
         sink_.on_tick(Clock::now());
         if (done()) {

@@ -48,6 +48,8 @@ class Scheduler {
     struct Slot {
         std::unique_ptr<Board> board;  // the board running now, or the last one
         std::unique_ptr<subprocess::Process> child;
+        std::optional<ChildStart> pending;  // a step to be tried again once retry_at is past
+        Clock::time_point retry_at{};
         int boards = 0;  // how many boards this target has had
     };
 
@@ -56,6 +58,7 @@ class Scheduler {
     void start_child(Slot& slot, ChildStart child);
     void start_board(std::size_t index);
     void start_ready();
+    void start_due_retries();
     bool interrupt_pending() const;
     void take_interrupts();
     void end_tools(bool at_once);

@@ -60,7 +60,8 @@ void StationWatch::probe(Clock::time_point now) {
 
 void StationWatch::take_answers(Clock::time_point now, bool stopping, std::vector<Event>& events) {
     while (std::optional<net::Datagram> datagram = socket_.receive(std::chrono::milliseconds(0))) {
-        if (!version_text(datagram->bytes)) {
+        std::optional<std::string> version = version_text(datagram->bytes);
+        if (!version) {
             continue;
         }
         for (std::size_t slot = 0; slot < targets_.size(); ++slot) {
@@ -71,6 +72,7 @@ void StationWatch::take_answers(Clock::time_point now, bool stopping, std::vecto
             std::optional<double> silence = targets_[slot].answered(now);
             if (silence && !stopping) {
                 events.push_back(presence_event(EventKind::board_found, slot, *silence, now));
+                events.back().text = *version;
             }
         }
     }

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "e2e/tool.h"
 #include "e2e/upload_board.h"
 #include "sim/sim_process.h"
@@ -495,4 +497,102 @@ TEST(FleetScan, OnlyAnswersFromTheAddressesAndThePortAskedCount) {
     e2e::RunResult run = run_fleet({"scan", "127.0.0.48/29", std::to_string(board.port())});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "127.0.0.50       Talvium 5.2 on PLN7/ZE\n") << run.err;
+}
+
+// The JSON Lines of a run, each line parsed on its own.
+std::vector<nlohmann::json> json_lines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(out);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+// The step_finished objects of a target: "try status error_class" each.
+std::vector<std::string> tries_of(const std::vector<nlohmann::json>& lines, const std::string& t) {
+    std::vector<std::string> tries;
+    for (const nlohmann::json& line : lines) {
+        if (line["event"] == "step_finished" && line["target"] == t) {
+            tries.push_back(std::to_string(line["try"].get<int>()) + " " +
+                            line["status"].get<std::string>() + " " +
+                            line["error_class"].get<std::string>());
+        }
+    }
+    return tries;
+}
+
+TEST(FleetJson, ARunsEventsAndTriesAgainOnlyWhatANewTryCanMend) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << "the fake tool is a shell script";
+    }
+    e2e::ImageFolder folder;
+    // A tool that fails the checksum twice at 127.0.0.2 and then passes, is refused at 127.0.0.3,
+    // and fails the checksum every time elsewhere.
+    const std::string tool = folder.write(
+        "fake-tvflash",
+        "#!/bin/sh\ncount=\"$0.$1\"\nn=$(($(cat \"$count\" 2>/dev/null || echo 0) + 1))\n"
+        "echo $n > \"$count\"\ncase \"$1:$n\" in\n"
+        "127.0.0.2:3) echo 'Flash memory update successful.'; exit 0;;\n"
+        "127.0.0.3:*) echo 'Uploading...FAILED (size of image file too large).'; exit 1;;\n"
+        "*) echo 'File transfer consistency check...FAILED (checksum error).'; exit 1;;\nesac\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    const std::string image = folder.write("os.bin", "an image");
+    e2e::RunResult run =
+        run_fleet({"run", "--json", "--retries", "2", "--tool", tool, "--station", "line-3",
+                   "--logs", (folder.path() / "logs").string(), "-e", "updatesys " + image,
+                   "127.0.0.2:1", "127.0.0.3:1", "127.0.0.4:1"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::vector<nlohmann::json> lines = json_lines(run.out);
+    ASSERT_GE(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines.front()["event"], "run_started");
+    EXPECT_EQ(lines.front()["schema"], 1);
+    EXPECT_EQ(lines.front()["station"], "line-3");
+    EXPECT_EQ(lines.back()["event"], "run_finished");
+    EXPECT_EQ(lines.back()["exit_status"], 1);
+    EXPECT_EQ(lines.back()["passed"], 1);
+    EXPECT_EQ(tries_of(lines, "127.0.0.2:1"),
+              (std::vector<std::string>{"1 failed checksum", "2 failed checksum", "3 passed "}));
+    EXPECT_EQ(tries_of(lines, "127.0.0.3:1"), (std::vector<std::string>{"1 failed refused"}));
+    EXPECT_EQ(
+        tries_of(lines, "127.0.0.4:1"),
+        (std::vector<std::string>{"1 failed checksum", "2 failed checksum", "3 failed checksum"}));
+    for (const nlohmann::json& line : lines) {
+        if (line["event"] == "step_finished") {
+            // sha256sum of "an image".
+            EXPECT_EQ(line["image_sha256"],
+                      "a5df3fde7b200c3fa2791144c7e05c5c2bced4c6ad863d3a4cf76c972c1712f9")
+                << line;
+        }
+    }
+    // summary.csv keeps a row per step: the last try's.
+    EXPECT_EQ(summary_of(folder.path() / "logs"),
+              (std::vector<std::string>{"target step status verdict",
+                                        "127.0.0.2:1 1 passed Flash memory update successful.",
+                                        "127.0.0.3:1 1 failed FAILED (size of image file too "
+                                        "large).",
+                                        "127.0.0.4:1 1 failed FAILED (checksum error)."}));
+}
+
+TEST(FleetJson, AStationsEventsParseLineByLine) {
+    e2e::ImageFolder folder;
+    SimProcess board({"--bind", "127.0.0.15"});
+    const std::string t = target("127.0.0.15", board);
+    auto fleet = start_fleet({"run", "--watch", "--json", "--logs",
+                              (folder.path() / "logs").string(), "-e", "getconfig", t});
+    ASSERT_TRUE(wait_for(*fleet, "\"event\":\"board_finished\"", 1, 30s)) << fleet->read_for(0ms);
+    e2e::RunResult run = fleet->finish(20s, e2e::windows_build() ? SIGINT : SIGTERM);
+    std::vector<nlohmann::json> lines = json_lines(without_cr(run.out));
+    std::vector<std::string> events;
+    for (const nlohmann::json& line : lines) {
+        if (line["event"] != "step_progress") {
+            events.push_back(line["event"]);
+        }
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"run_started", "board_found", "board_started",
+                                                "step_started", "step_finished", "board_finished",
+                                                "run_finished"}));
+    EXPECT_EQ(lines[1]["board_version"], "Talvium 5.2 on PLN7/ZE (simulated)");
+    EXPECT_GE(lines[1]["silence"].get<double>(), 0.0);
+    EXPECT_EQ(lines.back()["exit_status"], 0);
 }

@@ -6,11 +6,14 @@
 #include "fleet_main.h"
 #include "plan/options.h"
 #include "plan/recipe.h"
+#include "plan/sha256.h"
 #include "plan/targets.h"
 #include "process/subprocess.h"
 #include "report/live_view.h"
 #include "report/record.h"
+#include "report/record_row.h"
 #include "run/board.h"
+#include "run/error_class.h"
 #include "run/presence.h"
 #include "run/progress.h"
 #include "text.h"
@@ -257,7 +260,7 @@ struct BoardDriver {
         }
         if (actions.start) {
             starts.push_back(actions.start->argv);
-            take(board.child_started(Clock::time_point{}));
+            take(board.child_started(Clock::time_point{}, SystemTime{}));
         }
     }
     void ends(const std::string& output, int status, int signal = 0) {
@@ -335,4 +338,84 @@ TEST(FleetRecord, AFailedWriteIsReportedOnceAndMarksTheRecordIncomplete) {
     EXPECT_TRUE(problems.any());
     EXPECT_EQ(reports, (std::vector<std::string>{"the record is incomplete: cannot write "
                                                  "'/dev/full': No space left on device"}));
+}
+
+TEST(FleetRecord, ErrorClassOfEveryFailureTheToolPrints) {
+    const struct {
+        std::string output;
+        std::string error_class;
+    } samples[] = {
+        {"...FAILED (bootloader does not fit for the hardware).\n", "bootloader_mismatch"},
+        {"File transfer consistency check...FAILED (checksum error).\n", "checksum"},
+        {"FAILED (block 7 is all zeros and may have been stored twice; the checksum cannot "
+         "tell).\n",
+         "unprovable"},
+        {"FAILED (9 acknowledgements for 8 blocks; a block stored twice cannot be ruled out).\n",
+         "unprovable"},
+        {"ERR.\nERROR: IP address conflict (2 target boards use the same\nIP address 1.2.3.4).\n",
+         "address_conflict"},
+        {"Uploading....*timeout.\nTarget system not responding.\n", "no_answer"},
+        {"Connecting...FAILED (connection reset by remote host).\n", "no_answer"},
+        {"Connecting...FAILED (socket can not be connected).\n", "link"},
+        {"Uploading...FAILED (error 10055).\n", "link"},
+        {"FAILED (existing flash file system will be destroyed if this operation proceeds).\n",
+         "refused"},
+        {"FAILED (existing system file will be destroyed if this operation proceeds).\n",
+         "refused"},
+        {"FAILED (flash file system not found inside flash memory).\n", "refused"},
+        {"FAILED (not enough free space left, 1024 bytes available).\n", "refused"},
+        {"FAILED (reserve system not found inside flash memory).\n", "refused"},
+        {"FAILED (size of image file too large).\n", "refused"},
+        {"FAILED (suitable for erasure data not found inside System Area).\n", "refused"},
+        {"ERR.\nERROR: unsuccessful erase of flash memory (code 3).\n", "refused"},
+        {"ERR.\nERROR during flash memory update (code 5).\n", "refused"},
+        {"\nERROR: cannot open input file 'x.bin'.\n", "image"},
+        {"\nERROR: cannot read input file 'x.bin'.\n", "image"},
+        {"\nERROR: input file 'e.hex' does not have the expected length of 64K.\n", "image"},
+        {"\nERROR: input file 'e.hex' has an invalid format.\n", "image"},
+        {"\nERROR: invalid number of arguments\n", "tool"},
+        {"\nERROR: unknown <command> parameter 'x'\n", "tool"},
+        {"the board said something new\n", "other"},
+        // The last failure line counts: a checksum error after a resent block's refusal.
+        {"FAILED (error 5).\nFAILED (checksum error).\n", "checksum"},
+    };
+    StepResult failed;
+    failed.status = StepStatus::failed;
+    failed.started = true;
+    failed.exit_status = 1;
+    for (const auto& s : samples) {
+        EXPECT_EQ(error_class(failed, s.output), s.error_class) << s.output;
+    }
+    StepResult ended = failed;
+    ended.signal = 9;
+    EXPECT_EQ(error_class(ended, "FAILED (checksum error)."), "tool");
+    ended = failed;
+    ended.status = StepStatus::interrupted;
+    EXPECT_EQ(error_class(ended, ""), "interrupted");
+    ended.status = StepStatus::passed;
+    EXPECT_EQ(error_class(ended, ""), "");
+    EXPECT_TRUE(can_retry("no_answer") && can_retry("link") && can_retry("checksum") &&
+                can_retry("unprovable"));
+    EXPECT_FALSE(can_retry("refused") || can_retry("bootloader_mismatch") ||
+                 can_retry("address_conflict") || can_retry("image") || can_retry("interrupted") ||
+                 can_retry("tool") || can_retry("other"));
+}
+
+TEST(FleetRecord, DigestsTimesAndTheToolsVersion) {
+    EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256_hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(sha256_hex(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(format_utc(SystemTime{} + std::chrono::milliseconds(1765289000123)),
+              "2025-12-09T14:03:20.123Z");
+    EXPECT_EQ(tool_version_from_banner("Talvium flashing tool, version 2.4.0\nUsage: ..."),
+              "2.4.0");
+    EXPECT_EQ(tool_version_from_banner("something else\n"), "");
+    std::string id = new_run_id();
+    EXPECT_EQ(id.size(), 36u);
+    EXPECT_EQ(id[14], '4');
+    EXPECT_NE(id, new_run_id());
 }
