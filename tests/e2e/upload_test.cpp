@@ -156,6 +156,22 @@ TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
     }
 }
 
+// A datagram too long for the reply buffer is a failed receive, not a "<NACK>": the block may
+// have arrived, so it is not sent again. The fresh socket's port is one the board never heard
+// from, so its "<ACK>" cannot come; the test ends the wait.
+TEST(UploadEndToEnd, AnOverLongAnswerToABlockIsNoRequestToSendItAgain) {
+    e2e::ImageFolder folder;
+    const std::string image = e2e::pattern_image(2048);
+    const std::string path = folder.write("sys.bin", image);
+    e2e::FakeBoard board(e2e::answering_in_turn(
+        image.substr(0, 1024), {{std::string(200, 'x')}, {"<ACK>"}}, e2e::uploading({})));
+    auto r = e2e::run_tvflash_on(board.port(), {"updatesys", path}, "", 4s);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(e2e::output_is(r.out, {e2e::upload_head(board.port(), path, 2048), {'*', 0, 4}}));
+    EXPECT_EQ(board.count_received(image.substr(0, 1024)), 1);
+    EXPECT_EQ(board.received().size(), 3u);  // the probe, the announcement and the block
+}
+
 TEST(UploadEndToEnd, CompletionVerdictsThatEndTheRun) {
     e2e::ImageFolder folder;
     const std::string image = e2e::pattern_image(100);
