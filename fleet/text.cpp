@@ -115,10 +115,12 @@ std::string fit(std::string_view text, std::size_t width) {
     if (text.size() <= width) {
         return std::string(text);
     }
-    if (width < 3) {
-        return std::string(text.substr(0, width));
+    std::size_t cut = width < 3 ? width : width - 3;
+    // A cut inside a UTF-8 letter would leave half of it, which terminals show as garbage.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
     }
-    return std::string(text.substr(0, width - 3)) + "...";
+    return std::string(text.substr(0, cut)) + (width < 3 ? "" : "...");
 }
 
 std::string pad(std::string_view text, std::size_t width) {

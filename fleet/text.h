@@ -29,7 +29,7 @@ std::string one_line(std::string_view text, StrayC1 stray);
 // one_line for this system's terminal (terminal::stray_c1_is_control()).
 std::string one_line(std::string_view text);
 
-// The text cut to at most width characters (bytes), "..." marking a cut.
+// The text cut to at most width bytes, "..." marking a cut, never inside a UTF-8 letter.
 std::string fit(std::string_view text, std::size_t width);
 
 // text padded with blanks to width.

@@ -241,6 +241,7 @@ TEST(FleetView, AShortScreenShowsTheBusiestBoardsFirst) {
         format_view(boards, "totals", 30, 6),
         (std::vector<std::string>{"10.0.0.4:4000         step...", "10.0.0.2:4000         step...",
                                   "... and 2 more boards", "totals"}));
+    EXPECT_EQ(fit("ab\xc4\x85" "cdefgh", 6), "ab...");  // not inside the letter
     // Lines drawn on a wider terminal, after it was made narrower.
     EXPECT_TRUE(still_fit({"1234", "", "123\xc3\xa9"}, 5));
     EXPECT_FALSE(still_fit({"1234", "12345"}, 5));
