@@ -64,7 +64,8 @@ file(WRITE ${TVFLASH_DOC_BUILD_DIR}/copyright
 file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG.md changes)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
-string(REGEX MATCH "\n## \\[${PROJECT_VERSION}\\] - ([0-9-]+)" release "${changes}")
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+string(REGEX MATCH "\n## ${version_pattern} - ([0-9-]+)" release "${changes}")
 if(NOT release)
     message(FATAL_ERROR "CHANGELOG.md has no section for version ${PROJECT_VERSION}")
 endif()

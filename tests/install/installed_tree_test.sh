@@ -28,7 +28,7 @@ status=$?
 first=$(sed -n 1p "$prefix/err")
 second=$(sed -n 2p "$prefix/err")
 last=$(sed -n '$p' "$prefix/err")
-[ "$first" = "Talvium flashing tool, version 2.3.6" ] || fail "banner line: '$first'"
+[ "$first" = "Talvium flashing tool, version 2.4.0" ] || fail "banner line: '$first'"
 [ "$second" = "Usage: tvflash <hostname> <port> <command> [<filename>]" ] ||
     fail "usage line: '$second'"
 [ "$last" = "          tvflash 10.10.10.10 4000 formatdisk filesys.bin" ] ||
