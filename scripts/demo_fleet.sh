@@ -9,7 +9,8 @@ set -u
 
 build=$(cd "${1:-build/release}" 2>/dev/null && pwd) || { echo "demo-fleet: no build folder"; exit 1; }
 cd "$(dirname "$0")/.." || exit 1
-record="$build/demo-fleet-record"
+# The run's record, kept for a look at its transcripts, named from the source folder.
+record=$(realpath -m --relative-to=. "$build/demo-fleet-record")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tvflash-demo-fleet.XXXXXX") || exit 1
 pids=()
