@@ -101,6 +101,7 @@ void BoardRun::start_step(subprocess::ProcessSet& set, const ToolSettings& setti
     // them.
     command.err = subprocess::Sink::to_output;
     command.own_group = true;
+    command.end_with_parent = true;
     transcript_.begin_step(step_, steps_.size(), step.text(), command.argv, result.start);
     events.note(target_.text(), step_label(step_), "started");
     std::string error;
