@@ -1,13 +1,14 @@
 // A stand-in for tvflash.exe in the fleet's tests of the Windows build, run by tvflash-fleet.exe
-// as `fleet_fake_tool.exe ADDRESS PORT COMMAND`. What it does comes from the environment variable
-// TVFLASH_FAKE_TOOL, "MODE FOLDER" with FOLDER a Windows path:
-//   sleep    appends its process id to FOLDER\pids, then sleeps 30 s and exits 0
-//   handles  opens its own program file, then writes the path of every file handle it holds
-//            to FOLDER\handles-PORT (its program among them) and exits 0
-//   break    appends its process id to FOLDER\pids, then waits 30 s for Ctrl-Break: when it
-//            comes, it writes FOLDER\break-PORT, waits 300 ms and exits with status 7
+// as `fleet_fake_tool.exe ADDRESS PORT COMMAND`. The environment variable TVFLASH_FAKE_TOOL says
+// what it does, "MODE FOLDER" with FOLDER a Windows path:
+//   handles  prints the path of every file it holds open (its own program file, which it opens,
+//            among them) and exits 1 when one is in a folder named "record", 3 when its own is
+//            not listed, else 0
+//   break    appends its process id to FOLDER\pids and waits 30 s for Ctrl-Break: when it
+//            comes, it waits 300 ms and exits with status 7
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,64 +16,49 @@
 
 namespace {
 
-HANDLE break_came = nullptr;
+HANDLE break_came = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event != CTRL_BREAK_EVENT) {
-        return FALSE;
-    }
-    SetEvent(break_came);
-    return TRUE;
+    return event == CTRL_BREAK_EVENT && SetEvent(break_came);
 }
 
-void append_line(const std::string& path, const std::string& line) {
-    std::ofstream(path, std::ios::app) << line << "\n";
-}
-
-// Every handle value is a multiple of four; those that name a file on disk are listed.
-std::string file_handles() {
-    std::string paths;
+// Every handle value is a multiple of four.
+int list_files(const char* own) {
+    HANDLE own_file =
+        CreateFileA(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool own_seen = false;
+    bool record_seen = false;
     for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
         HANDLE handle = reinterpret_cast<HANDLE>(value);
-        DWORD flags = 0;
-        if (!GetHandleInformation(handle, &flags) || GetFileType(handle) != FILE_TYPE_DISK) {
-            continue;
-        }
         char path[MAX_PATH * 4];
-        DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, 0);
-        paths += (length > 0 && length < sizeof path ? std::string(path, length) : "?") + "\n";
+        if (GetFileType(handle) == FILE_TYPE_DISK &&
+            GetFinalPathNameByHandleA(handle, path, sizeof path, 0) < sizeof path) {
+            std::printf("%s\n", path);
+            own_seen |= handle == own_file;
+            record_seen |= std::string(path).find("\\record\\") != std::string::npos;
+        }
     }
-    return paths;
+    return record_seen ? 1 : own_seen ? 0 : 3;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* setting = std::getenv("TVFLASH_FAKE_TOOL");
-    if (setting == nullptr || argc < 3) {
-        return 2;
-    }
-    std::istringstream words(setting);
+    std::istringstream words(setting != nullptr ? setting : "");
     std::string mode;
     std::string folder;
-    words >> mode >> folder;
-    const std::string port = argv[2];
+    if (!(words >> mode >> folder) || argc < 3) {
+        return 2;
+    }
     if (mode == "handles") {
-        HANDLE own =
-            CreateFileA(argv[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        std::string paths = file_handles();
-        CloseHandle(own);
-        std::ofstream(folder + "\\handles-" + port) << paths;
+        return list_files(argv[0]);
+    }
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+    std::ofstream(folder + "\\pids", std::ios::app) << GetCurrentProcessId() << "\n";
+    if (WaitForSingleObject(break_came, 30000) != WAIT_OBJECT_0) {
         return 0;
     }
-    break_came = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(on_console_event, TRUE);
-    append_line(folder + "\\pids", std::to_string(GetCurrentProcessId()));
-    if (mode == "break" && WaitForSingleObject(break_came, 30000) == WAIT_OBJECT_0) {
-        append_line(folder + "\\break-" + port, "break");
-        Sleep(300);
-        return 7;
-    }
-    Sleep(30000);
-    return 0;
+    Sleep(300);
+    return 7;
 }
