@@ -250,17 +250,19 @@ std::vector<std::string> record_fields(const RecordRow& row) {
 }
 
 std::string records_table_header() {
-    return pad("start", 21) + pad("station", 14) + pad("target", 23) + pad("attempt", 9) +
-           pad("step", 6) + pad("command", 16) + pad("try", 5) + pad("status", 13) +
-           pad("error_class", 21) + "verdict";
+    return pad("start", 21) + pad("target", 23) + pad("attempt", 9) + pad("step", 6) +
+           pad("command", 11) + pad("try", 5) + pad("status", 13) + pad("error_class", 21) +
+           "verdict";
 }
 
 std::string records_table_line(const RecordRow& row) {
-    return pad(local_start(row.start), 21) + pad(fit(one_line(row.station), 12), 14) +
-           pad(fit(one_line(row.target), 21), 23) + pad(std::to_string(row.attempt), 9) +
-           pad(std::to_string(row.step), 6) + pad(fit(one_line(row.command), 14), 16) +
-           pad(std::to_string(row.try_number), 5) + pad(one_line(row.status), 13) +
-           pad(one_line(row.error_class), 21) + one_line(row.verdict);
+    std::string line = pad(local_start(row.start), 21) + pad(fit(one_line(row.target), 21), 23) +
+                       pad(std::to_string(row.attempt), 9) + pad(std::to_string(row.step), 6) +
+                       pad(fit(one_line(row.command), 9), 11) +
+                       pad(std::to_string(row.try_number), 5) + pad(one_line(row.status), 13) +
+                       pad(one_line(row.error_class), 21) + one_line(row.verdict);
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
 }
 
 int run_records(const Options& options) {

@@ -28,8 +28,8 @@ const std::vector<std::string>& record_columns();
 // "1.234".
 std::vector<std::string> record_fields(const RecordRow& row);
 
-// The table's header and one line per row: the start in local time, the station, target, attempt,
-// step, command, try, status, error class and verdict, board text made safe for one line.
+// The table's header and one line per row: the start in local time, the target, attempt, step,
+// command, try, status, error class and verdict, board text made safe for one line.
 std::string records_table_header();
 std::string records_table_line(const RecordRow& row);
 

@@ -136,8 +136,11 @@ bool upgrade(sql::Connection& connection, std::string& error) {
     for (std::string_view statement : upgrades_after(local_upgrades(), ok ? int(*version) : 0)) {
         ok = ok && connection.exec(statement);
     }
-    // The version is this program's own number, not a value from outside.
-    ok = ok && connection.exec("PRAGMA user_version = " + std::to_string(current));
+    // The version is this program's own number, not a value from outside. A database that is
+    // current is not written to: opening it needs no room on the disk.
+    if (ok && *version < current) {
+        ok = connection.exec("PRAGMA user_version = " + std::to_string(current));
+    }
     ok = ok && connection.exec("COMMIT");
     if (!ok) {
         error = connection.error();

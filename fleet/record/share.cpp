@@ -44,10 +44,13 @@ std::string url_without_password(std::string_view url) {
     if (scheme == std::string_view::npos) {
         return std::string(url);
     }
+    // The credentials end at the authority's last "@", so that a password with an "@" in it
+    // (which should have been written %40) is hidden whole.
     std::size_t authority = scheme + 3;
-    std::size_t at = url.find('@', authority);
     std::size_t end = url.find_first_of("/?", authority);
-    if (at == std::string_view::npos || (end != std::string_view::npos && at > end)) {
+    std::string_view credentials = url.substr(0, end);
+    std::size_t at = credentials.rfind('@');
+    if (at == std::string_view::npos || at < authority) {
         return std::string(url);
     }
     std::size_t colon = url.find(':', authority);

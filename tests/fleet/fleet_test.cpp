@@ -405,19 +405,34 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
     std::filesystem::create_symlink("/dev/full", full / "summary.csv");
     const std::string transcript =
         (folder.path() / "small" / ("127.0.0.13-" + board.port_text() + ".txt")).string();
+    // A record database that is there, and open (its write-ahead log and shared memory files with
+    // it), as the station page would hold it: only the rows of a board need room.
+    const std::string db = (folder.path() / "records.db").string();
+    ASSERT_EQ(run_fleet({"run", "--db", db, "--logs", (folder.path() / "first").string(), "-e",
+                         "version", t})
+                  .status,
+              0);
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "SELECT count(*) FROM records", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     const struct {
         std::vector<std::string> limit;  // prlimit's options
         std::string logs;
+        std::string db;
         int status;
         std::string err;
     } samples[] = {
         {{},
          "full",
+         "none",
          3,
          "cannot write '" + (full / "summary.csv").string() + "': No space left on device"},
-        {{"--fsize=200"}, "small", 3, "cannot write '" + transcript + "': File too large"},
+        {{"--fsize=200"}, "small", "none", 3, "cannot write '" + transcript + "': File too large"},
+        {{"--fsize=2000"}, "db", db, 3, "cannot write '" + db + "': COMMIT: disk I/O error"},
         {{"--nofile=100"},
          "few",
+         "none",
          2,
          "-j 256 needs 832 open files, but this process may open "
          "only 100"},
@@ -425,7 +440,7 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
     for (const auto& s : samples) {
         e2e::ToolCommand fleet =
             e2e::fleet_command({"run", "-j", "256", "--logs", (folder.path() / s.logs).string(),
-                                "-e", "getconfig", t});
+                                "--db", s.db, "-e", "getconfig", t});
         std::vector<std::string> args = s.limit;
         args.insert(args.end(), {"--", fleet.program});
         args.insert(args.end(), fleet.args.begin(), fleet.args.end());
@@ -440,6 +455,8 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
                 << run.out;
         }
     }
+    sqlite3_close(reader);
+    EXPECT_EQ(integrity_check(db), "ok");
 }
 
 TEST(FleetWatch, ASilenceShorterThanGoneIsTheSameBoardALongerOneANewBoard) {
