@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -396,11 +397,16 @@ void many_targets(const Tools& tools) {
         all_passed ? "all passed" : "NOT all passed", transcripts);
 }
 
-// The seconds each board's rows take to commit as the fleet commits them when the board ends (one
-// transaction, on the disk before it returns): the rows of the database at from, added again a
-// board at a time to a new database at to, in the same folder. Also the bytes of rows added.
-std::vector<double> commit_seconds(const std::string& from, const std::string& to,
-                                   std::size_t& bytes) {
+struct Commits {
+    std::vector<double> seconds;  // each board's commit, wall
+    double cpu_seconds = 0;       // all of them, this process's CPU
+    std::size_t bytes = 0;        // the rows' text
+};
+
+// Each board's rows committed as the fleet commits them when the board ends (one transaction, on
+// the disk before it returns): the rows of the database at from, added again a board at a time
+// to a new database at to, in the same folder.
+Commits commit_figures(const std::string& from, const std::string& to) {
     using fleet::RecordDatabase;
     std::string error;
     auto source = RecordDatabase::open(from, RecordDatabase::Access::read, error);
@@ -413,22 +419,24 @@ std::vector<double> commit_seconds(const std::string& from, const std::string& t
                     error.empty() ? source->error().c_str() : error.c_str());
         return {};
     }
+    Commits commits;
     std::map<std::string, std::vector<fleet::RecordRow>> boards;
     for (const fleet::StoredRow& stored : *rows) {
         boards[stored.row.target].push_back(stored.row);
-        bytes += stored.row.transcript.size() + stored.row.verdict.size() + 200;
+        commits.bytes += stored.row.transcript.size() + stored.row.verdict.size() + 200;
     }
-    std::vector<double> seconds;
+    const std::clock_t cpu_start = std::clock();
     for (const auto& [board, board_rows] : boards) {
         auto start = std::chrono::steady_clock::now();
         if (!target->add(board_rows, "2026-12-09T12:00:00.000Z")) {
             std::printf("commit failed: %s\n", target->error().c_str());
             return {};
         }
-        seconds.push_back(
+        commits.seconds.push_back(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    return seconds;
+    commits.cpu_seconds = double(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    return commits;
 }
 
 void print_fleet_cpu(const char* what, const FleetRun& run, int boards) {
@@ -463,15 +471,18 @@ void fleet_figures(const Tools& tools) {
     std::printf("%d boards at once with the record database and --json: wall %s, %d of %d exact\n",
                 kFleetBoards, bench::format_seconds(recorded.wall).c_str(), recorded.exact,
                 kFleetBoards);
-    std::size_t bytes = 0;
-    std::vector<double> commits =
-        commit_seconds(db, (tools.work / "fleet64r" / "again.db").string(), bytes);
-    if (!commits.empty()) {
+    Commits commits = commit_figures(db, (tools.work / "fleet64r" / "again.db").string());
+    if (!commits.seconds.empty()) {
+        const double boards = double(commits.seconds.size());
         std::printf(
-            "commit of a board's rows (%zu boards, %.1f KiB a board): median %s, longest %s\n",
-            commits.size(), bytes / 1024.0 / commits.size(),
-            bench::format_milliseconds(bench::median(commits)).c_str(),
-            bench::format_milliseconds(*std::max_element(commits.begin(), commits.end())).c_str());
+            "commit of a board's rows (%zu boards, %.1f KiB a board): median %s, longest %s, "
+            "CPU %s a board\n",
+            commits.seconds.size(), commits.bytes / 1024.0 / boards,
+            bench::format_milliseconds(bench::median(commits.seconds)).c_str(),
+            bench::format_milliseconds(
+                *std::max_element(commits.seconds.begin(), commits.seconds.end()))
+                .c_str(),
+            bench::format_milliseconds(commits.cpu_seconds / boards).c_str());
     }
     int answered = 0;
     double scan = scan_seconds(tools, answered);
