@@ -160,7 +160,8 @@ bool print_rows(RecordDatabase& database, RowQuery query, const std::string& for
                                           : json_line(stored.row));
             }
         }
-        if (rows->size() < kPageRows) {
+        // A reader that went away (records | head) needs no more pages.
+        if (rows->size() < kPageRows || std::ferror(stdout)) {
             return true;
         }
         query.after_id = rows->back().id;

@@ -37,10 +37,10 @@ struct RowQuery {
     std::string status;         // only rows of this status ("failed")
     std::string since;          // only rows recorded at or after this UTC time (format_utc)
     std::int64_t after_id = 0;  // only rows with a greater id
-    bool not_shared = false;    // only rows not yet copied to the line's shared database
     std::size_t limit = 0;      // at most this many; 0 for all
     bool newest_first = false;  // by id
     bool transcripts = false;   // with each row's transcript
+    bool not_shared = false;    // only rows not yet copied to the line's shared database
 };
 
 class RecordDatabase {
