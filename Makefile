@@ -4,12 +4,13 @@
 
 PRESET ?= dev
 # What the targets install with apt-get when it is missing. A release build needs the compiler,
-# the build tools and the JSON library of tvflash-fleet's records.
-RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev
-# The tests add GoogleTest, and tshark and tcpdump for the dissector's tests; DEBIAN_FRONTEND (kept
-# through sudo) answers wireshark-common's question about capture rights with its default, so
-# nothing waits for input.
-APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump
+# the build tools, and the libraries of tvflash-fleet's records: JSON, SQLite for the station's
+# database and libpq for the line's shared one.
+RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libsqlite3-dev libpq-dev
+# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, and the PostgreSQL server
+# that the shared database's tests start; DEBIAN_FRONTEND (kept through sudo) answers
+# wireshark-common's question about capture rights with its default, so nothing waits for input.
+APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump postgresql
 FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 # clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
@@ -21,9 +22,11 @@ PACKAGE_APT_PACKAGES := lintian
 VERSION := $(shell grep -m 1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d ' ' -f 2)
 
 # The Windows build: the cross compiler, GoogleTest's sources for its unit tests, Wine, which runs
-# them (also while building, to list them), and groff for the manual pages as text in the zip.
+# them (also while building, to list them), groff for the manual pages as text in the zip, the
+# JSON headers tvflash-fleet.exe is built with, and the certificates with which CMake fetches
+# SQLite's source from the npm registry over HTTPS.
 WINDOWS_APT_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 \
-	groff-base
+	groff-base nlohmann-json3-dev ca-certificates
 # Its tests: a virtual display with xdotool for the message boxes, and ImageMagick's import, which
 # photographs the console window in the console tests.
 WINDOWS_TEST_APT_PACKAGES := xvfb xdotool imagemagick

@@ -7,8 +7,12 @@
 #include "os/host.h"
 #include "os/terminal.h"
 #include "process/subprocess.h"
+#include "record/share.h"
+#include "records.h"
 #include "report/console.h"
+#include "report/database_writer.h"
 #include "report/event_json.h"
+#include "report/share_copier.h"
 #include "report/summary.h"
 #include "report/transcripts.h"
 #include "run/scheduler.h"
@@ -17,6 +21,9 @@
 
 namespace fleet {
 namespace {
+
+constexpr const char* kNoShareHere =
+    "--share: this build of tvflash-fleet has no shared database (see docs/windows.md)";
 
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "tvflash-fleet: %s\n%s", message.c_str(), short_usage().c_str());
@@ -42,17 +49,21 @@ void print_checked(const Plan& plan) {
 }
 
 // The version the tool tells in its banner, read by running it without arguments; empty when it
-// tells none within a few seconds.
+// tells none within a few seconds. The banner is its first line: a tool (a wrapper, say) that is
+// still running once that line came, or the time is up, is ended, and it ends with the fleet too.
 std::string tool_version(const std::string& tool) {
     subprocess::ProcessSet set;
     subprocess::Command command;
     command.argv = {tool};
     command.err = subprocess::Sink::to_output;
+    command.own_group = true;
+    command.end_with_parent = true;
     std::string error;
     std::unique_ptr<subprocess::Process> child = set.start(command, error);
     std::string output;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (child && !child->done() && std::chrono::steady_clock::now() < deadline) {
+    while (child && !child->done() && output.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
         set.wait(std::chrono::milliseconds(100));
         for (subprocess::Chunk& chunk : child->take_output()) {
             output += chunk.bytes;
@@ -67,21 +78,24 @@ RunContext run_context(const Options& options, const Plan& plan) {
     context.station = options.station.empty() ? host::host_name() : options.station;
     context.operator_name =
         options.operator_name.empty() ? host::login_name() : options.operator_name;
-    context.tool_version = options.json ? tool_version(plan.tool) : "";
+    const bool recorded = options.json || options.database != kNoDatabase;
+    context.tool_version = recorded ? tool_version(plan.tool) : "";
     context.start = std::chrono::system_clock::now();
     return context;
 }
 
-// The run's outputs: the transcripts and summary.csv first, so that a board's record is written
-// before the console (or the JSON stream) tells it is done.
+// The run's outputs: the transcripts, summary.csv and the record database first, so that a
+// board's record is written before the console (or the JSON stream) tells it is done.
 struct Outputs {
     Outputs(const Plan& plan, const Options& options, const std::string& dir)
         : context(run_context(options, plan)),
           problems([this](const std::string& line) { record_problem(line); }),
+          share_problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
           transcripts(plan, folder, problems, options.watch) {
         fanout.add(transcripts);
         fanout.add(summary);
+        fanout.add(database_outputs);
         if (options.json) {
             json.emplace(
                 plan, context,
@@ -91,6 +105,28 @@ struct Outputs {
             console.emplace(plan, options.watch, terminal::output_redraws(), dir);
             fanout.add(*console);
         }
+    }
+
+    // The record database, and the copier to the shared one when there is one; a database that
+    // cannot be opened is a problem of the record, and the run goes on without it.
+    void open_database(const Plan& plan, const Options& options) {
+        if (options.database == kNoDatabase) {
+            return;
+        }
+        database.emplace(plan, context, problems);
+        database_outputs.add(*database);
+        if (database->open(options.database) && !options.share.empty()) {
+            copier.emplace(options.database, options.share, share_problems);
+            database_outputs.add(*copier);
+        }
+    }
+
+    // Every problem of the record has been reported once it returns.
+    bool record_complete() {
+        if (copier) {
+            copier->finish();
+        }
+        return !problems.any() && !share_problems.any();
     }
 
     void record_problem(const std::string& line) {
@@ -105,10 +141,14 @@ struct Outputs {
     RunContext context;
     RecordFolder folder;
     RecordProblems problems;
+    RecordProblems share_problems;  // the shared database's, said once of their own
     SummaryWriter summary;
     TranscriptWriter transcripts;
     std::optional<ConsoleReport> console;
     std::optional<JsonStream> json;
+    std::optional<DatabaseWriter> database;
+    std::optional<ShareCopier> copier;
+    EventFanout database_outputs;
     EventFanout fanout;
 };
 
@@ -124,6 +164,7 @@ int run_plan(const Options& options, const Plan& plan) {
         return fleet_error(error, 2);
     }
     files::keep_running_past_file_limits();
+    outputs.open_database(plan, options);
     if (options.answer_given && terminal::questions_in_windows()) {
         std::fprintf(options.json ? stderr : stdout,
                      "Note: --answer has no effect here: tvflash asks the bootloader question in "
@@ -141,7 +182,7 @@ int run_plan(const Options& options, const Plan& plan) {
     finished.kind = EventKind::run_finished;
     finished.totals = scheduler.run();
     outputs.summary.close();
-    finished.exit_status = exit_status(finished.totals, options.watch, !outputs.problems.any());
+    finished.exit_status = exit_status(finished.totals, options.watch, outputs.record_complete());
     finished.at = Clock::now();
     finished.wall = std::chrono::system_clock::now();
     outputs.fanout.on_event(finished);
@@ -189,8 +230,16 @@ int fleet_main(const std::vector<std::string>& args) {
             return 0;
         case Mode::scan:
             return run_scan(options);
+        case Mode::records:
+            if (options.push && !share_built()) {
+                return usage_error(kNoShareHere);
+            }
+            return run_records(options);
         default:
             break;
+    }
+    if (!options.share.empty() && !share_built()) {
+        return usage_error(kNoShareHere);
     }
     Plan plan = make_plan(options);
     for (const std::string& error : plan.errors) {

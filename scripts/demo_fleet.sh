@@ -58,9 +58,11 @@ for target in "${targets[@]}"; do
 done
 echo "Simulated boards: ${targets[*]}"
 
+# The record database too goes into the record folder, not into tvflash-fleet-logs/ here.
 rm -rf "$record"
-echo "\$ tvflash-fleet run --logs $record examples/new-board.txt @examples/boards.txt"
-"$build/tvflash-fleet" run --logs "$record" examples/new-board.txt @examples/boards.txt </dev/null
+echo "\$ tvflash-fleet run --logs $record --db $record/records.db examples/new-board.txt @examples/boards.txt"
+"$build/tvflash-fleet" run --logs "$record" --db "$record/records.db" examples/new-board.txt \
+    @examples/boards.txt </dev/null
 status=$?
 [ "$status" -eq 0 ] || fail "tvflash-fleet ended with status $status"
 

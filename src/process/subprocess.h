@@ -26,9 +26,10 @@ enum class Sink {
 // another: after a fork the exec tears down a copy of the parent's page tables, which the child's
 // CPU time is charged for (a few milliseconds); after a spawn, which shares the parent's memory
 // until the exec, the kernel counts the parent's resident size into the child's peak. A child that
-// ends with its parent is forked on Linux and FreeBSD, and so is every child where a spawn cannot
-// close the parent's other descriptors (glibc before 2.34, the BSDs). Windows starts every child
-// the same way.
+// ends with its parent, and every child where a spawn cannot close the parent's other descriptors
+// (glibc before 2.34, the BSDs), is started with vfork and an exec of its own, which shares the
+// parent's memory as a spawn does (with Start::fork, by fork). Windows starts every child the same
+// way.
 enum class Start { spawn, fork };
 
 // The most standard input a child can be given: it is written before the child starts.
