@@ -6,6 +6,7 @@
 #include "os/files.h"
 #include "os/host.h"
 #include "os/terminal.h"
+#include "page/page_server.h"
 #include "process/subprocess.h"
 #include "report/console.h"
 #include "report/event_json.h"
@@ -72,20 +73,23 @@ RunContext run_context(const Options& options, const Plan& plan) {
     return context;
 }
 
+RunShape run_shape(const Options& options) {
+    return {options.watch, options.jobs, options.retries, options.gone_seconds};
+}
+
 // The run's outputs: the transcripts and summary.csv first, so that a board's record is written
 // before the console (or the JSON stream) tells it is done.
 struct Outputs {
     Outputs(const Plan& plan, const Options& options, const std::string& dir)
-        : context(run_context(options, plan)),
+        : plan(plan),
+          context(run_context(options, plan)),
           problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
           transcripts(plan, folder, problems, options.watch) {
         fanout.add(transcripts);
         fanout.add(summary);
         if (options.json) {
-            json.emplace(
-                plan, context,
-                RunShape{options.watch, options.jobs, options.retries, options.gone_seconds});
+            json.emplace(plan, context, run_shape(options));
             fanout.add(*json);
         } else {
             console.emplace(plan, options.watch, terminal::output_redraws(), dir);
@@ -102,6 +106,26 @@ struct Outputs {
         }
     }
 
+    // --serve: the page's address bound and served from now on, its URL printed; false with the
+    // reason when it cannot be.
+    bool serve(const Options& options, std::string& error) {
+        if (!options.serve) {
+            return true;
+        }
+        page.emplace(plan, context, run_shape(options));
+        ServeAddress at = *options.serve;
+        if (!server.listen(at, error) || !server.start(&*page, error)) {
+            return false;
+        }
+        fanout.add(*page);
+        at.port = server.port();
+        std::FILE* out = options.json ? stderr : stdout;
+        std::fprintf(out, "Page: %s\n", page_url(at, host::host_name()).c_str());
+        std::fflush(out);
+        return true;
+    }
+
+    const Plan& plan;
     RunContext context;
     RecordFolder folder;
     RecordProblems problems;
@@ -109,17 +133,22 @@ struct Outputs {
     TranscriptWriter transcripts;
     std::optional<ConsoleReport> console;
     std::optional<JsonStream> json;
+    std::optional<LivePage> page;
+    PageServer server;  // after the page, so that it ends first
     EventFanout fanout;
 };
 
 int run_plan(const Options& options, const Plan& plan) {
     std::string error;
-    if (!enough_open_files(options.jobs, error)) {
+    if (!enough_open_files(options.jobs, options.serve.has_value(), error)) {
         return fleet_error(error, 2);
     }
     std::string dir = options.logs_dir.empty() ? default_logs_dir(std::chrono::system_clock::now())
                                                : options.logs_dir;
     Outputs outputs(plan, options, dir);
+    if (!outputs.serve(options, error)) {
+        return fleet_error(error, 2);
+    }
     if (!outputs.folder.create(dir, error) || !outputs.summary.open(outputs.folder, error)) {
         return fleet_error(error, 2);
     }
@@ -145,18 +174,24 @@ int run_plan(const Options& options, const Plan& plan) {
     finished.at = Clock::now();
     finished.wall = std::chrono::system_clock::now();
     outputs.fanout.on_event(finished);
+    if (outputs.server.failed()) {
+        std::fprintf(stderr,
+                     "tvflash-fleet: the page's server stopped during the run; the "
+                     "boards were flashed all the same\n");
+    }
     return finished.exit_status;
 }
 
 }  // namespace
 
-std::size_t open_files_needed(int jobs) {
-    return kOpenFilesKept + static_cast<std::size_t>(jobs) * kOpenFilesPerBoard;
+std::size_t open_files_needed(int jobs, bool serving) {
+    return kOpenFilesKept + static_cast<std::size_t>(jobs) * kOpenFilesPerBoard +
+           (serving ? kOpenFilesServing : 0);
 }
 
-bool enough_open_files(int jobs, std::string& error) {
+bool enough_open_files(int jobs, bool serving, std::string& error) {
     std::optional<std::uint64_t> limit = subprocess::raise_open_file_limit();
-    const std::size_t needed = open_files_needed(jobs);
+    const std::size_t needed = open_files_needed(jobs, serving);
     if (!limit || *limit >= needed) {
         return true;
     }

@@ -88,6 +88,10 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
         std::optional<std::uint32_t> retries = parse_number(value, 0, kMostRetries);
         options.retries = retries ? static_cast<int>(*retries) : 0;
         error = retries ? "" : "--retries takes a number from 0 to " + std::to_string(kMostRetries);
+    } else if (name == "--serve") {
+        ParsedServeAddress serve = parse_serve_address(value);
+        options.serve = serve.serve;
+        error = serve.serve ? "" : "--serve takes [ADDRESS:]PORT: " + serve.error;
     } else {
         options.inline_steps.push_back(value);  // -e, --step
     }
@@ -97,7 +101,7 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
 bool takes_value(std::string_view name) {
     return name == "-j" || name == "--jobs" || name == "--answer" || name == "--logs" ||
            name == "--gone" || name == "--tool" || name == "-e" || name == "--step" ||
-           name == "--station" || name == "--operator" || name == "--retries";
+           name == "--station" || name == "--operator" || name == "--retries" || name == "--serve";
 }
 
 // Reads one option; false on a bad one.
@@ -138,6 +142,9 @@ std::string check_run(Options& options, std::vector<std::string>& positionals) {
     }
     if (!options.watch && options.gone_given) {
         return "--gone goes with --watch";
+    }
+    if (options.mode == Mode::check && options.serve) {
+        return "--serve goes with run";
     }
     return "";
 }
@@ -191,6 +198,7 @@ std::string short_usage() {
     return "Usage: tvflash-fleet run [-j N] [--answer yes|no] [--logs DIR] [--watch [--gone S]]\n"
            "                         [--tool PATH] RECIPE TARGET...\n"
            "                         [--station NAME] [--operator NAME] [--json] [--retries N]\n"
+           "                         [--serve [ADDRESS:]PORT]\n"
            "       tvflash-fleet run [options] -e STEP [-e STEP]... TARGET...\n"
            "       tvflash-fleet scan ADDRESS/BITS PORT\n"
            "       tvflash-fleet check RECIPE [TARGET...]\n";
@@ -223,6 +231,9 @@ std::string help_text() {
            "  --json           JSON Lines events on standard output instead of the view\n"
            "  --retries N      tries a failed step again up to N times when a new try can\n"
            "                   mend it (no answer, link, checksum); default 0\n"
+           "  --serve [ADDRESS:]PORT\n"
+           "                   serves the station page, live, while the run goes on; the\n"
+           "                   address defaults to 127.0.0.1 (0.0.0.0: every address)\n"
            "  -h, --help       this text\n"
            "  --version        the version\n\n"
            "Exit status: 0 when every board finished every step (scan: a board answered),\n"

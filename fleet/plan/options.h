@@ -1,8 +1,11 @@
 // The command line of tvflash-fleet. Parsing is pure; main prints the error and ends with status 2.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "plan/serve_address.h"
 
 namespace fleet {
 
@@ -30,6 +33,7 @@ struct Options {
     bool json = false;                      // JSON Lines events on standard output
     int retries = 0;                        // more tries of a step that failed in a way a new
                                             // try can mend
+    std::optional<ServeAddress> serve;      // --serve: the station page's address
     std::vector<std::string> inline_steps;  // -e STEP, in order
     std::string recipe;                     // the recipe file, when no -e is given
     std::vector<std::string> targets;       // ADDRESS:PORT or @FILE, as given

@@ -5,9 +5,14 @@
 
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "fleet_main.h"
+#include "page/live_page.h"
+#include "page/web_files.h"
 #include "plan/options.h"
 #include "plan/recipe.h"
+#include "plan/serve_address.h"
 #include "plan/sha256.h"
 #include "plan/targets.h"
 #include "process/subprocess.h"
@@ -136,6 +141,10 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--watch", "--gone", "1", "r", "t"}, "--gone takes seconds from 2 to 86400"},
         {{"run", "--fast", "r", "t"}, "unknown option '--fast'"},
         {{"scan", "-j", "2", "10.0.0.0/24", "4000"}, "scan takes ADDRESS/BITS PORT"},
+        {{"run", "--serve", "0.0.0.0:8080", "r", "t"}, ""},
+        {{"run", "--serve", "80800", "r", "t"},
+         "--serve takes [ADDRESS:]PORT: '80800' is not a port from 0 to 65535"},
+        {{"check", "--serve", "8080", "r"}, "--serve goes with run"},
     };
     for (const auto& s : samples) {
         EXPECT_EQ(parse_options(s.args).error, s.error) << s.args[1];
@@ -423,4 +432,150 @@ TEST(FleetRecord, DigestsTimesAndTheToolsVersion) {
     EXPECT_EQ(id.size(), 36u);
     EXPECT_EQ(id[14], '4');
     EXPECT_NE(id, new_run_id());
+}
+
+TEST(FleetPage, ServeAddressSamples) {
+    const struct {
+        std::string text;
+        std::string url;  // or the error
+    } samples[] = {
+        {"8080", "http://127.0.0.1:8080/"},
+        {"0", "http://127.0.0.1:0/"},
+        {"0.0.0.0:80", "http://station-7:80/"},
+        {"10.1.2.3:65535", "http://10.1.2.3:65535/"},
+        {"localhost:80", "'localhost' is not an IPv4 address"},
+        {":80", "'' is not an IPv4 address"},
+        {"127.0.0.1:", "'' is not a port from 0 to 65535"},
+        {"65536", "'65536' is not a port from 0 to 65535"},
+    };
+    for (const auto& s : samples) {
+        ParsedServeAddress parsed = parse_serve_address(s.text);
+        EXPECT_EQ(parsed.serve ? page_url(*parsed.serve, "station-7") : parsed.error, s.url);
+    }
+    // The page's files are the program's own; no other name gives one.
+    EXPECT_NE(web_file("index.html"), nullptr);
+    EXPECT_EQ(content_type("live.js"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(web_file("../index.html"), nullptr);
+}
+
+namespace {
+
+// A plan of two steps on two targets, and events for it at whole seconds.
+struct PageRun {
+    Plan plan;
+    RunContext context{"run-1", "line-3", "ada", "2.3.6", {}};
+
+    PageRun() {
+        plan.steps = check_steps({{"erasesys", "r 1"}, {"getconfig", "r 2"}}, "").steps;
+        plan.targets = {{0x7f000002, 4000, ""}, {0x7f000003, 4000, ""}};
+    }
+    static Event event(EventKind kind, std::size_t slot, int second) {
+        Event event;
+        event.kind = kind;
+        event.slot = slot;
+        event.at = Clock::time_point{} + std::chrono::seconds(second);
+        event.board = 1;
+        return event;
+    }
+};
+
+}  // namespace
+
+TEST(FleetPage, TargetStatesAndTheTimeInThem) {
+    using K = EventKind;
+    auto step = [](K kind, int second, Stage stage = Stage::starting) {
+        Event e = PageRun::event(kind, 0, second);
+        e.stage = stage;
+        return e;
+    };
+    auto ended = [](int second, StepStatus status) {
+        Event e = PageRun::event(K::step_finished, 0, second);
+        e.result.status = status;
+        return e;
+    };
+    auto finished = [](int second, bool started, StepStatus status) {
+        Event e = PageRun::event(K::board_finished, 0, second);
+        e.board_started = started;
+        e.results.resize(2);
+        e.results[0].status = status;
+        e.results[1].status = status == StepStatus::passed ? status : StepStatus::skipped;
+        return e;
+    };
+    const struct {
+        bool station;
+        std::vector<Event> events;
+        std::string state;
+        int since;
+    } samples[] = {
+        {false, {}, "queued", 1},
+        {false, {step(K::board_started, 2), step(K::step_started, 3)}, "running", 2},
+        {false,
+         {step(K::board_started, 2), step(K::step_progress, 4, Stage::operator_question)},
+         "question",
+         4},
+        {false, {step(K::board_started, 2), finished(5, true, StepStatus::failed)}, "failed", 5},
+        {false,
+         {step(K::board_started, 2), ended(5, StepStatus::interrupted),
+          finished(5, true, StepStatus::interrupted)},
+         "interrupted",
+         5},
+        {false, {finished(6, false, StepStatus::skipped)}, "skipped", 6},
+        {true, {}, "waiting", 1},
+        {true, {step(K::board_found, 3)}, "queued", 3},
+        {true, {step(K::board_started, 3), finished(7, true, StepStatus::passed)}, "passed", 7},
+        {true,
+         {step(K::board_started, 3), finished(7, true, StepStatus::passed), step(K::board_left, 9)},
+         "waiting",
+         9},
+    };
+    PageRun run;
+    for (const auto& s : samples) {
+        BoardViews views(run.plan, s.station);
+        views.on_event(PageRun::event(K::run_started, 0, 1));
+        for (const Event& event : s.events) {
+            views.on_event(event);
+        }
+        const SlotView& view = views.slots()[0];
+        EXPECT_EQ(view.state, s.state) << s.events.size();
+        EXPECT_EQ(view.since, PageRun::event(K::run_started, 0, s.since).at) << s.state;
+        EXPECT_STREQ(views.slots()[1].state, s.station ? "waiting" : "queued");
+    }
+}
+
+TEST(FleetPage, AStreamStartsWithASnapshotAndAClientThatFallsBehindIsDropped) {
+    PageRun run;
+    LivePage page(run.plan, run.context, RunShape{}, PageLimits{2, 3, 1 << 20});
+    std::string first;
+    std::shared_ptr<PageClient> reader = page.attach(first);
+    std::shared_ptr<PageClient> idle = page.attach(first);
+    std::string refused;
+    EXPECT_EQ(page.attach(refused), nullptr);  // two clients at most
+    const std::string head = "retry: 1000\nevent: snapshot\nid: 0\ndata: ";
+    ASSERT_EQ(first.substr(0, head.size()), head);
+    nlohmann::json snapshot = nlohmann::json::parse(first.substr(head.size()));
+    EXPECT_EQ(snapshot["run"], "run-1");
+    EXPECT_EQ(snapshot["targets"][1]["target"], "127.0.0.3:4000");
+    EXPECT_EQ(snapshot["targets"][1]["state"], "queued");
+
+    std::string out;
+    for (EventKind kind : {EventKind::run_started, EventKind::board_started,
+                           EventKind::step_started, EventKind::step_started}) {
+        page.on_event(PageRun::event(kind, 0, 1));
+        ASSERT_TRUE(page.next(*reader, std::chrono::milliseconds(0), out));
+        EXPECT_EQ(out.substr(0, out.find("data: ")),
+                  "id: " + nlohmann::json::parse(page.state_text())["event"].dump() + "\n");
+    }
+    EXPECT_EQ(nlohmann::json::parse(out.substr(out.find("data: ") + 6))["event"], "step_started");
+    EXPECT_EQ(nlohmann::json::parse(page.state_text())["targets"][0]["state"], "running");
+    // The idle client missed four messages, one more than its queue holds: it is dropped and
+    // the slot is free for a new one.
+    EXPECT_FALSE(page.next(*idle, std::chrono::milliseconds(0), out));
+    page.detach(idle);
+    EXPECT_NE(page.attach(refused), nullptr);
+    // Once the run is over, a stream ends after its last message.
+    page.on_event(PageRun::event(EventKind::run_finished, 0, 2));
+    page.close();
+    EXPECT_TRUE(page.next(*reader, std::chrono::milliseconds(0), out));
+    EXPECT_NE(out.find("\"event\":\"run_finished\""), std::string::npos);
+    EXPECT_FALSE(page.next(*reader, std::chrono::milliseconds(0), out));
 }
