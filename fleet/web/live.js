@@ -34,7 +34,6 @@
     let run = null; // the snapshot's run: mode, steps, retries
     let tiles = new Map(); // target -> tile
     let finished = null; // run_finished, once it came
-    let source = null;
 
     // Event to tile, in milliseconds, for the figures of make faults (the last 1000).
     window.tvflashLatencies = [];
@@ -250,7 +249,7 @@
     }
 
     function connect() {
-        source = new EventSource('/api/events');
+        const source = new EventSource('/api/events');
         source.addEventListener('snapshot', (message) => {
             applySnapshot(JSON.parse(message.data));
             setLink('live', 'live');
@@ -259,12 +258,11 @@
         source.onerror = () => {
             setLink('lost', finished ? 'the run has ended; waiting for the next one'
                 : 'connection lost; reconnecting');
-            // The browser tries again by itself after a lost connection, but not after a
-            // refusal (too many pages open): then the page does.
-            if (source.readyState === EventSource.CLOSED) {
-                source = null;
-                setTimeout(connect, RECONNECT_MS);
-            }
+            // The page tries again itself, every second, whatever the browser would do: a new
+            // run on the port may take a while to start, and a refusal (too many pages open)
+            // would end the browser's own tries.
+            source.close();
+            setTimeout(connect, RECONNECT_MS);
         };
     }
 

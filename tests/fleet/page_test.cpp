@@ -25,11 +25,12 @@ int stop_signal() {
     return e2e::windows_build() ? SIGINT : SIGTERM;
 }
 
-// The page's address as the fleet printed it at its start; empty when it printed none.
+// The page's address as the fleet printed it at its start ("http://127.0.0.1:PORT/"); empty
+// when it printed none.
 std::string page_url(e2e::ChildProcess& fleet) {
     const std::string out = fleet.read_until("/\n", 30s);
     const std::size_t at = out.find("Page: ");
-    return at == std::string::npos ? "" : out.substr(at + 6, out.find('\n', at) - at - 6);
+    return at == std::string::npos ? "" : out.substr(at + 6, out.find('/', at + 15) - at - 5);
 }
 
 // Installs an observer that keeps, per target, every state its tile went through.
