@@ -1,7 +1,8 @@
 # The documents every install and the Debian package carry, in the forms Debian's policy asks for:
 # the manual pages compressed, the copyright file in the machine-readable format made from
-# LICENSE, a changelog entry for this version made from CHANGELOG.md, and the documents for
-# operators. Expects TVFLASH_MAN_PAGES and TVFLASH_MAINTAINER.
+# LICENSE, a changelog entry for this version made from CHANGELOG.md, and the README with every
+# document, their links leading to the installed manual pages and the copyright file. Expects
+# TVFLASH_MAN_PAGES and TVFLASH_MAINTAINER.
 
 set(TVFLASH_DOC_BUILD_DIR ${CMAKE_CURRENT_BINARY_DIR}/installed-docs)
 find_program(TVFLASH_GZIP gzip REQUIRED)
@@ -64,7 +65,8 @@ file(WRITE ${TVFLASH_DOC_BUILD_DIR}/copyright
 file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG.md changes)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
-string(REGEX MATCH "\n## \\[${PROJECT_VERSION}\\] - ([0-9-]+)" release "${changes}")
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+string(REGEX MATCH "\n## ${version_pattern} - ([0-9-]+)" release "${changes}")
 if(NOT release)
     message(FATAL_ERROR "CHANGELOG.md has no section for version ${PROJECT_VERSION}")
 endif()
@@ -85,6 +87,9 @@ tvflash_gzip(${TVFLASH_DOC_BUILD_DIR}/debian-changelog changelog compressed)
 add_custom_target(tvflash_installed_docs ALL DEPENDS ${man_pages} ${compressed})
 
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${TVFLASH_DOC_BUILD_DIR}/copyright ${compressed} CHANGELOG.md docs/manual.md
-              docs/windows.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+include(${PROJECT_SOURCE_DIR}/cmake/flat_docs.cmake)
+file(RELATIVE_PATH man_folder /${CMAKE_INSTALL_DOCDIR} /${CMAKE_INSTALL_MANDIR}/man1)
+tvflash_flat_docs(${TVFLASH_DOC_BUILD_DIR}/docs ${man_folder}/NAME.1.gz copyright documents)
+install(FILES ${TVFLASH_DOC_BUILD_DIR}/copyright ${compressed} ${documents}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "link/console.h"
+#include "os/terminal.h"
 
 namespace fleet {
 namespace {
@@ -11,6 +12,45 @@ namespace {
 bool is_plain_argument(const std::string& argument) {
     return !argument.empty() &&
            argument.find_first_of(" \t\n'\"\\$`*?;&|<>()#~") == std::string::npos;
+}
+
+bool is_continuation(std::string_view text, std::size_t at, unsigned char low = 0x80,
+                     unsigned char high = 0xBF) {
+    if (at >= text.size()) {
+        return false;
+    }
+    auto byte = static_cast<unsigned char>(text[at]);
+    return byte >= low && byte <= high;
+}
+
+// The length of the well-formed UTF-8 character text begins with (1 for ASCII), 0 when its first
+// byte begins none. The second byte's range is narrower after some first bytes: no overlong forms,
+// no surrogates, nothing above U+10FFFF.
+std::size_t utf8_character_length(std::string_view text) {
+    auto first = static_cast<unsigned char>(text[0]);
+    if (first < 0x80) {
+        return 1;
+    }
+    std::size_t length = first >= 0xC2 && first <= 0xDF   ? 2
+                         : first >= 0xE0 && first <= 0xEF ? 3
+                         : first >= 0xF0 && first <= 0xF4 ? 4
+                                                          : 0;
+    unsigned char low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || !is_continuation(text, 1, low, high)) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!is_continuation(text, i)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+std::string hex_escape(unsigned char byte) {
+    static const char kHex[] = "0123456789abcdef";
+    return {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
 }
 
 }  // namespace
@@ -48,26 +88,39 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-std::string one_line(std::string_view text) {
+std::string one_line(std::string_view text, StrayC1 stray) {
+    std::string escaped = escape_board_text(text);
     std::string safe;
-    for (char c : escape_board_text(text)) {
-        if (c == '\r' || c == '\n') {
-            safe += c == '\r' ? "\\x0d" : "\\x0a";
+    for (std::string_view rest = escaped; !rest.empty();) {
+        std::size_t length = utf8_character_length(rest);
+        auto byte = static_cast<unsigned char>(rest[0]);
+        bool stray_c1 = length == 0 && byte >= 0x80 && byte <= 0x9F;
+        std::size_t step = length == 0 ? 1 : length;
+        if (byte == '\t' || byte == '\r' || byte == '\n' ||
+            (stray_c1 && stray == StrayC1::control)) {
+            safe += hex_escape(byte);
         } else {
-            safe += c;
+            safe.append(rest.substr(0, step));
         }
+        rest.remove_prefix(step);
     }
     return safe;
+}
+
+std::string one_line(std::string_view text) {
+    return one_line(text, terminal::stray_c1_is_control() ? StrayC1::control : StrayC1::letter);
 }
 
 std::string fit(std::string_view text, std::size_t width) {
     if (text.size() <= width) {
         return std::string(text);
     }
-    if (width < 3) {
-        return std::string(text.substr(0, width));
+    std::size_t cut = width < 3 ? width : width - 3;
+    // A cut inside a UTF-8 letter would leave half of it, which terminals show as garbage.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
     }
-    return std::string(text.substr(0, width - 3)) + "...";
+    return std::string(text.substr(0, cut)) + (width < 3 ? "" : "...");
 }
 
 std::string pad(std::string_view text, std::size_t width) {

@@ -17,11 +17,19 @@ std::string quote(std::string_view text);
 // text without blanks (spaces, tabs, carriage returns) at either end.
 std::string_view trim(std::string_view text);
 
-// Text made safe for one line of a terminal or a table: escaped as the tool escapes board text,
-// and carriage returns and line ends inside it as \x0d and \x0a too.
+// What a byte 0x80-0x9F that is no part of a UTF-8 character is to the terminal: a C1 control
+// where terminals read UTF-8 (POSIX), a letter of the console's code page (Windows).
+enum class StrayC1 { control, letter };
+
+// Text made safe for one line of a terminal or a table: escaped as the tool escapes board text
+// (C0 controls, C1 controls written in UTF-8), and tabs, carriage returns and line ends inside it
+// as \x09, \x0d and \x0a too; stray bytes 0x80-0x9F as \xNN where they are controls.
+std::string one_line(std::string_view text, StrayC1 stray);
+
+// one_line for this system's terminal (terminal::stray_c1_is_control()).
 std::string one_line(std::string_view text);
 
-// The text cut to at most width characters (bytes), "..." marking a cut.
+// The text cut to at most width bytes, "..." marking a cut, never inside a UTF-8 letter.
 std::string fit(std::string_view text, std::size_t width);
 
 // text padded with blanks to width.

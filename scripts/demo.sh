@@ -7,8 +7,7 @@ set -u
 
 build=$(cd "${1:-build/release}" 2>/dev/null && pwd) || { echo "demo: no build folder"; exit 1; }
 tool="$build/tvflash"
-sim="$build/sim/tvflash-sim"
-[ -x "$sim" ] || sim="$build/tvflash-sim"
+sim="$build/tvflash-sim"
 image_size=307200  # 300 KiB
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tvflash-demo.XXXXXX") || exit 1

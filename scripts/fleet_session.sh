@@ -29,7 +29,7 @@ printf '%s\n' '# A new board: its bootloader, its system, and the map to check.'
 for n in 2 3 4 5 6 7; do
     type=PLN7/ZE
     [ "$n" = 5 ] && type=KRD/4Q
-    "$build/sim/tvflash-sim" --bind "127.0.0.$n" --port 4000 --delay 1 --board-type "$type" \
+    "$build/tvflash-sim" --bind "127.0.0.$n" --port 4000 --delay 1 --board-type "$type" \
         >"$work/sim$n.out" 2>&1 &
     sims+=($!)
     echo "127.0.0.$n:4000" >>"$work/line-3.txt"

@@ -30,7 +30,8 @@ done
 export DISPLAY=":$(head -n 1 "$display_file")"
 
 # One Wine server for the whole run (each program would otherwise start its own); the first run
-# on a machine also makes the Wine prefix.
+# on a machine also makes the Wine prefix, whose folder the server needs first.
+mkdir -p "${WINEPREFIX:-$HOME/.wine}"
 wineserver -k 2>/dev/null || true
 wineserver -p
 wineboot -i >/dev/null 2>&1 || true

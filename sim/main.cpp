@@ -19,5 +19,9 @@ int main(int argc, char** argv) {
         std::fputs(sim::usage_text().c_str(), stdout);
         return 0;
     }
+    if (parsed.options.version) {
+        std::printf("tvflash-sim %s\n", TVFLASH_VERSION);
+        return 0;
+    }
     return sim::run_server(parsed.options);
 }

@@ -199,6 +199,8 @@ const std::vector<OptionRule>& option_rules() {
         {"--silent", false, nullptr, &SimOptions::silent},
         {"--verbose", false, nullptr, &SimOptions::verbose},
         {"--help", false, nullptr, &SimOptions::help},
+        {"-h", false, nullptr, &SimOptions::help},
+        {"--version", false, nullptr, &SimOptions::version},
     };
     return rules;
 }
@@ -218,7 +220,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
     ParsedOptions parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg.rfind("--", 0) != 0) {
+        if (arg.rfind("--", 0) != 0 && arg != "-h") {
             parsed.error = "unexpected argument '" + arg + "'";
             return parsed;
         }
@@ -299,7 +301,8 @@ std::string usage_text() {
            "  --verbose              log every datagram in and out on standard error\n"
            "  --pcap FILE            write every datagram in and out to FILE as a pcap\n"
            "                         capture (IPv4/UDP, readable by Wireshark and tshark)\n"
-           "  --help                 show this text\n"
+           "  -h, --help             show this text\n"
+           "  --version              show the version\n"
            "\n"
            "Options take their value as the next argument or after '='. When it is ready,\n"
            "the simulator prints \"tvflash-sim listening on ADDRESS:PORT\" on standard output.\n";

@@ -28,6 +28,7 @@ struct SimOptions {
     bool verbose = false;
     std::string pcap_path;  // empty: no capture file
     bool help = false;
+    bool version = false;
     // Faults of the network below the board model (see net_faults.h).
     double dup_in = 0;
     double dup_out = 0;

@@ -29,6 +29,10 @@ bool questions_in_windows();
 // which waits for the operator. Always false elsewhere, where the tool asks on its standard input.
 bool shows_window(std::int64_t process_id);
 
+// True where a byte 0x80-0x9F outside a UTF-8 character is a control to the terminal (POSIX, whose
+// terminals read UTF-8); false where the console's code page shows it as a letter (Windows).
+bool stray_c1_is_control();
+
 // A command line as the operator would type it on this system's command line.
 std::string typed_command_line(const std::vector<std::string>& argv);
 

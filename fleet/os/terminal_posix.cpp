@@ -31,6 +31,10 @@ bool shows_window(std::int64_t) {
     return false;
 }
 
+bool stray_c1_is_control() {
+    return true;
+}
+
 std::string typed_command_line(const std::vector<std::string>& argv) {
     return fleet::shell_line(argv);
 }

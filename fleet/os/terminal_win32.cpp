@@ -55,6 +55,10 @@ bool shows_window(std::int64_t process_id) {
     return search.found;
 }
 
+bool stray_c1_is_control() {
+    return false;
+}
+
 std::string typed_command_line(const std::vector<std::string>& argv) {
     return subprocess::windows_command_line(argv);
 }

@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::string_view kBanner = "Talvium flashing tool, version 2.3.6\n";
+// TVFLASH_VERSION is the project's version, given by the build.
+inline constexpr std::string_view kBanner = "Talvium flashing tool, version " TVFLASH_VERSION "\n";
 
 // The usage text with the program's name filled in.
 std::string usage_text(std::string_view program_name);

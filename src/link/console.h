@@ -19,5 +19,7 @@ void print_out(const char* format, ...) TVFLASH_PRINTF(1, 2);
 void print_err(const char* format, ...) TVFLASH_PRINTF(1, 2);
 
 // Text that came from the board, made safe for a terminal: control characters other than tab,
-// newline and carriage return become \xNN; every other byte stays as it is.
+// newline and carriage return become \xNN, and so does each byte of U+0080 to U+009F written in
+// UTF-8 (0xC2 and 0x80-0x9F), and a 0xC2 that ends the text; every other byte stays as it is,
+// 0x80-0x9F on their own too (letters in the code pages of Windows consoles).
 std::string escape_board_text(std::string_view text);

@@ -41,6 +41,12 @@ BlockNack classify_block_nack(std::uint32_t elapsed_ms, std::uint32_t typical_ac
     return elapsed_ms < bound ? BlockNack::refusal : BlockNack::after_silence;
 }
 
+std::uint32_t spare_ack_grace_ms(std::uint32_t typical_ack_ms) {
+    std::uint64_t grace = std::max<std::uint64_t>(
+        kSpareAckGraceFloorMs, std::uint64_t{kSpareAckGraceFactor} * typical_ack_ms);
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(grace, UINT32_MAX));
+}
+
 void AckTimes::add(std::uint32_t ms) {
     times_[count_ % kKept] = ms;
     ++count_;

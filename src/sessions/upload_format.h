@@ -37,6 +37,19 @@ inline constexpr std::uint32_t kNackRefusalFactor = 4;
 // upload's typical time from a block to its "<ACK>".
 BlockNack classify_block_nack(std::uint32_t elapsed_ms, std::uint32_t typical_ack_ms);
 
+// How long the upload of an image holding a block the checksum cannot see listens after the last
+// block's "<ACK>", before its end-of-load message, for "<ACK>"s beyond one per block: a board that
+// queues its replies, or a copy of a block the network delivered late, brings its spare "<ACK>"
+// a little after the others, and the board's verdicts would otherwise come first. It is
+// kSpareAckGraceFactor times the upload's typical "<ACK>" time, and never less than
+// kSpareAckGraceFloorMs.
+inline constexpr std::uint32_t kSpareAckGraceFloorMs = 100;
+inline constexpr std::uint32_t kSpareAckGraceFactor = 4;
+
+// The listening time after the last block for typical_ack_ms, the upload's typical time from a
+// block to its "<ACK>".
+std::uint32_t spare_ack_grace_ms(std::uint32_t typical_ack_ms);
+
 // The upload's recent times from a block to its "<ACK>"; typical() is their median (0 before the
 // first), so that a single slow block does not move it.
 class AckTimes {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Checks that every relative link of every Markdown file in the source tree resolves: the file or
-# folder it names exists, and its #anchor, if any, is a heading of that Markdown file (the anchors
+# Checks that every relative link of every Markdown file in a tree (the source tree, the installed
+# documents, the unpacked Windows zip) resolves: the file or folder it names exists, and its #anchor, if any, is a heading of that Markdown file (the anchors
 # GitHub makes: lower case, punctuation dropped, blanks as hyphens). Code blocks and code spans
 # are left out. Prints each broken link and exits 1 when there is any.
-# Usage: check_links.sh SOURCE_DIR
+# Usage: check_links.sh FOLDER
 set -u
 cd "$1" || exit 1
 

@@ -13,7 +13,7 @@ const std::string kUsage = usage_text("tvflash");
 
 TEST(CommandLineEndToEnd, NoArgumentsShowBannerAndUsage) {
     EXPECT_TRUE(
-        e2e::ran(e2e::run_tvflash({}), 1, "", "Talvium flashing tool, version 2.3.6\n" + kUsage));
+        e2e::ran(e2e::run_tvflash({}), 1, "", "Talvium flashing tool, version 2.4.0\n" + kUsage));
 }
 
 TEST(CommandLineEndToEnd, WrongArgumentCountsShowTheErrorAndUsage) {

@@ -31,13 +31,19 @@ TEST(ProbeEndToEnd, VersionPrintsTheBoardsText) {
 }
 
 TEST(ProbeEndToEnd, TwoBoardsOnOneAddressAreAConflict) {
-    e2e::FakeBoard board(boards_answering({"<VERSION> Talvium A", "<VERSION> Talvium B"}));
-    EXPECT_TRUE(e2e::ran(e2e::run_tvflash_on(board.port(), {"version"}), 1,
-                         e2e::connecting_line(board.port()) + "OK.\nTalvium A\nTalvium B\n" +
-                             e2e::conflict_line(2)));
-    EXPECT_TRUE(e2e::ran(e2e::run_tvflash_on(board.port(), {"erase"}), 1,
-                         e2e::after_probe(board.port()) + "ERR.\n" + e2e::conflict_line(2)));
-    EXPECT_EQ(board.count_received("<ERASE>"), 0);
+    // The second board at once, and late in the second of listening after the first answer.
+    for (auto delay : {std::chrono::milliseconds(0), std::chrono::milliseconds(700)}) {
+        e2e::FakeBoard board(
+            boards_answering({"<VERSION> Talvium A", {"<VERSION> Talvium B", delay}}));
+        EXPECT_TRUE(e2e::ran(e2e::run_tvflash_on(board.port(), {"version"}), 1,
+                             e2e::connecting_line(board.port()) + "OK.\nTalvium A\nTalvium B\n" +
+                                 e2e::conflict_line(2)))
+            << delay.count();
+        EXPECT_TRUE(e2e::ran(e2e::run_tvflash_on(board.port(), {"erase"}), 1,
+                             e2e::after_probe(board.port()) + "ERR.\n" + e2e::conflict_line(2)))
+            << delay.count();
+        EXPECT_EQ(board.count_received("<ERASE>"), 0);
+    }
 }
 
 TEST(ProbeEndToEnd, NonVersionFirstRepliesAreDroppedAndTheProbeRepeated) {

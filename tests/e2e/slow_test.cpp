@@ -1,6 +1,7 @@
 // End-to-end runs that wait out the 20-second reply timeout or other long pauses.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <string>
@@ -58,6 +59,17 @@ TEST(WatchdogEndToEnd, NothingListeningEndsAfterTenFailedReceives) {
     // run with the same line after about two seconds.
     EXPECT_GE(r.seconds, e2e::windows_build() ? 1.0 : 7.0);
     EXPECT_LE(r.seconds, 15.0);
+}
+
+// Every answer is longer than the reply buffer: each is a failed receive, and the probe's repeat a
+// second later on the fresh socket brings the next. The board counts the answers it sent.
+TEST(WatchdogEndToEnd, OverLongAnswersEndTheRunAtTheTenthFailedReceive) {
+    e2e::FakeBoard board(e2e::answering({{"<VERSION>", {std::string(200, 'x')}}}));
+    auto r = e2e::run_tvflash_on(board.port(), {"version"});
+    EXPECT_EQ(r.status, 1);
+    const int too_long = e2e::windows_build() ? 10040 : EMSGSIZE;  // WSAEMSGSIZE on Windows
+    EXPECT_EQ(r.err, "FAILED (error " + std::to_string(too_long) + ").\n");
+    EXPECT_EQ(board.count_received("<VERSION>"), 10);
 }
 
 // A machine suspended in the middle of a wait: the seconds it slept bring one repeat when it goes

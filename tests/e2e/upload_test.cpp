@@ -90,8 +90,9 @@ TEST(UploadEndToEnd, NackResendsTheSameBlockAndOtherRepliesAreIgnored) {
 
 // A block whose words sum to zero escapes the checksum: stored twice, it shifts the rest of the
 // image unseen. A "<NACK>" for it after a silence (its "<ACK>" may have been lost), or more
-// "<ACK>"s than blocks, leaves an image nobody can vouch for; a refusal at once, any other block
-// and an image without such a block go on as before.
+// "<ACK>"s than blocks, leaves an image nobody can vouch for, also when the spare "<ACK>" comes
+// late, after the last block's (the end-of-load message waits for it); a refusal at once, any
+// other block and an image without such a block go on as before.
 TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
     e2e::ImageFolder folder;
     const std::string plain = e2e::pattern_image(3072);
@@ -103,7 +104,9 @@ TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
     using Turns = std::vector<std::vector<e2e::Reply>>;
     const Turns silence_nack = {{{"<NACK>", 300ms}}},
                 silence_then_ack = {{{"<NACK>", 300ms}}, {"<ACK>"}},
-                refused = {{"<NACK>"}, {"<ACK>"}}, acked_twice = {{"<ACK>", "<ACK>"}};
+                refused = {{"<NACK>"}, {"<ACK>"}}, acked_twice = {{"<ACK>", "<ACK>"}},
+                acked_late = {{"<ACK>", {"<ACK>", 1ms}}},
+                acked_later = {{"<ACK>", {"<ACK>", 40ms}}};
     const std::vector<e2e::Reply> written = {"<UPDATE_OK>"},
                                   checked = {"<CHECK_OK>", "<UPDATE_OK>"},
                                   asked = {"<CHECK_OK>", kQuery};
@@ -123,9 +126,12 @@ TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
         // The same board refusing the zero block at once, or any other block after a silence.
         {padded, 1, refused, written, ".+..", e2e::kUpdated, 0, "0112E"},
         {padded, 2, silence_then_ack, written, "..+.", e2e::kUpdated, 0, "0122E"},
-        // The zero block delivered twice, and the board acknowledging both copies.
-        {padded, 1, acked_twice, checked, "...", spare_ack + spare, 1, "012E"},
-        {padded, 1, acked_twice, asked, "...", spare_ack + spare, 1, "012EB"},
+        // The zero block delivered twice, and the board acknowledging both copies, the second
+        // at once or a little later.
+        {padded, 1, acked_twice, checked, "...", e2e::kUpdating + spare, 1, "012E"},
+        {padded, 1, acked_twice, asked, "...", e2e::kUpdating + spare, 1, "012EB"},
+        {padded, 1, acked_late, checked, "...", e2e::kUpdating + spare, 1, "012E"},
+        {padded, 1, acked_later, checked, "...", e2e::kUpdating + spare, 1, "012E"},
         // A spare "<ACK>" with no such block: the checksum would have seen a block stored twice.
         {plain, 1, acked_twice, checked, "...", spare_ack + e2e::kUpdated, 0, "012E"},
     };
@@ -148,6 +154,22 @@ TEST(UploadEndToEnd, ABlockTheChecksumCannotSeeIsNeverReportedWrittenOnDoubt) {
             << s.sent;
         EXPECT_EQ(board.received(), sent) << s.sent;
     }
+}
+
+// A datagram too long for the reply buffer is a failed receive, not a "<NACK>": the block may
+// have arrived, so it is not sent again. The fresh socket's port is one the board never heard
+// from, so its "<ACK>" cannot come; the test ends the wait.
+TEST(UploadEndToEnd, AnOverLongAnswerToABlockIsNoRequestToSendItAgain) {
+    e2e::ImageFolder folder;
+    const std::string image = e2e::pattern_image(2048);
+    const std::string path = folder.write("sys.bin", image);
+    e2e::FakeBoard board(e2e::answering_in_turn(
+        image.substr(0, 1024), {{std::string(200, 'x')}, {"<ACK>"}}, e2e::uploading({})));
+    auto r = e2e::run_tvflash_on(board.port(), {"updatesys", path}, "", 4s);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(e2e::output_is(r.out, {e2e::upload_head(board.port(), path, 2048), {'*', 0, 4}}));
+    EXPECT_EQ(board.count_received(image.substr(0, 1024)), 1);
+    EXPECT_EQ(board.received().size(), 3u);  // the probe, the announcement and the block
 }
 
 TEST(UploadEndToEnd, CompletionVerdictsThatEndTheRun) {

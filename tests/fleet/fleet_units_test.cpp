@@ -197,6 +197,31 @@ TEST(FleetProgress, VerdictLineSamples) {
               "FAILED: Target system not responding.");
 }
 
+// Board text in one line of a terminal or a table: C0 and UTF-8 C1 controls and whatever breaks
+// the line or its columns escaped everywhere; stray bytes 0x80-0x9F escaped where they are
+// controls (POSIX) and kept where they are letters (Windows); UTF-8 letters kept whole.
+TEST(FleetText, OneLineSamples) {
+    const struct {
+        std::string text;
+        std::string on_posix;
+        std::string on_windows;
+    } samples[] = {
+        {"a\tb\r\nc\x1b[2J", "a\\x09b\\x0d\\x0ac\\x1b[2J", "a\\x09b\\x0d\\x0ac\\x1b[2J"},
+        {"\xC2\x9BK \xC2\x85", "\\xc2\\x9bK \\xc2\\x85", "\\xc2\\x9bK \\xc2\\x85"},
+        {"\x9BK \x85", "\\x9bK \\x85", "\x9BK \x85"},
+        {"\xC4\x85 \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xA0",
+         "\xC4\x85 \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xA0",
+         "\xC4\x85 \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xA0"},
+        // An overlong form, a surrogate and a cut character are no letters.
+        {"\xE0\x80\x80 \xED\xA0\x80 \xE2\x82", "\xE0\\x80\\x80 \xED\xA0\\x80 \xE2\\x82",
+         "\xE0\x80\x80 \xED\xA0\x80 \xE2\x82"},
+    };
+    for (const auto& s : samples) {
+        EXPECT_EQ(one_line(s.text, StrayC1::control), s.on_posix) << s.text;
+        EXPECT_EQ(one_line(s.text, StrayC1::letter), s.on_windows) << s.text;
+    }
+}
+
 TEST(FleetRecord, FormatSamples) {
     EXPECT_EQ(csv_row({"a", "b,c", "say \"x\"", "", "two\nlines"}),
               "a,\"b,c\",\"say \"\"x\"\"\",,\"two\nlines\"\r\n");
@@ -225,6 +250,7 @@ TEST(FleetView, AShortScreenShowsTheBusiestBoardsFirst) {
         format_view(boards, "totals", 30, 6),
         (std::vector<std::string>{"10.0.0.4:4000         step...", "10.0.0.2:4000         step...",
                                   "... and 2 more boards", "totals"}));
+    EXPECT_EQ(fit("ab\xc4\x85" "cdefgh", 6), "ab...");  // not inside the letter
     // Lines drawn on a wider terminal, after it was made narrower.
     EXPECT_TRUE(still_fit({"1234", "", "123\xc3\xa9"}, 5));
     EXPECT_FALSE(still_fit({"1234", "12345"}, 5));

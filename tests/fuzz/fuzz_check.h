@@ -26,12 +26,17 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }
 
-// True when the text holds no control byte but tab, newline and carriage return.
+// True when the text holds no control byte but tab, newline and carriage return, and no C1
+// control written in UTF-8 (0xC2 followed by 0x80-0x9F).
 inline bool is_terminal_safe(std::string_view text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto byte = static_cast<unsigned char>(text[i]);
         bool control = byte < 0x20 || byte == 0x7F;
-        if (control && c != '\t' && c != '\n' && c != '\r') {
+        if (control && byte != '\t' && byte != '\n' && byte != '\r') {
+            return false;
+        }
+        auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
             return false;
         }
     }

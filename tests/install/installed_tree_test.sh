@@ -28,7 +28,7 @@ status=$?
 first=$(sed -n 1p "$prefix/err")
 second=$(sed -n 2p "$prefix/err")
 last=$(sed -n '$p' "$prefix/err")
-[ "$first" = "Talvium flashing tool, version 2.3.6" ] || fail "banner line: '$first'"
+[ "$first" = "Talvium flashing tool, version 2.4.0" ] || fail "banner line: '$first'"
 [ "$second" = "Usage: tvflash <hostname> <port> <command> [<filename>]" ] ||
     fail "usage line: '$second'"
 [ "$last" = "          tvflash 10.10.10.10 4000 formatdisk filesys.bin" ] ||
@@ -51,13 +51,18 @@ else
     fail "$fleet was not installed"
 fi
 gzip -t "$prefix/share/man/man1/tvflash-fleet.1.gz" 2>/dev/null || fail "manual page tvflash-fleet.1.gz was not installed"
-[ -s "$prefix/share/doc/tvflash/fleet.md" ] || fail "docs/fleet.md was not installed"
 
 [ -s "$prefix/share/tvflash/wireshark/tvflash.lua" ] || fail "the Wireshark dissector was not installed"
-for doc in protocol.md manual.md windows.md CHANGELOG.md copyright changelog.gz images/console-session.png; do
+for doc in README.md protocol.md manual.md windows.md CHANGELOG.md copyright changelog.gz \
+    images/console-session.png; do
     [ -s "$prefix/share/doc/tvflash/$doc" ] || fail "$doc was not installed in share/doc/tvflash"
 done
 grep -q "^License: Expat$" "$prefix/share/doc/tvflash/copyright" || fail "copyright names no licence"
+bash "$(dirname "$0")/../docs/check_links.sh" "$prefix/share/doc/tvflash" >"$prefix/links" ||
+    fail "links of the installed documents: $(cat "$prefix/links")"
+for program in tvflash tvflash-sim tvflash-fleet; do
+    [ -s "$prefix/share/bash-completion/completions/$program" ] || fail "no bash completion for $program"
+done
 
 if [ "$with_sim" = --with-sim ]; then
     sim="$prefix/bin/tvflash-sim"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The Windows zip as an operator meets it: made by cpack, unpacked into a folder whose path has
-# blanks, its files there, and demo.cmd run in it with `wine cmd /c`, which must end with the
-# demo's success line and status 0.
+# blanks, its files there, every link of its documents resolving, and demo.cmd run in it with
+# `wine cmd /c`, which must end with the demo's success line and status 0.
 # Usage: windows_zip_test.sh BUILD_DIR   (the Windows build, built)
 set -u
 
@@ -22,10 +22,12 @@ mkdir "$work/unpacked here" &&
     { echo "FAIL: the zip does not unpack"; exit 1; }
 folder=$(echo "$work/unpacked here"/tvflash-*-win64)
 
-for file in tvflash.exe tvflash-sim.exe tvflash-demo.exe demo.cmd README.md protocol.md \
-    wireshark/tvflash.lua; do
+for file in tvflash.exe tvflash-sim.exe tvflash-fleet.exe tvflash-demo.exe demo.cmd README.md \
+    protocol.md tvflash.txt wireshark/tvflash.lua; do
     [ -s "$folder/$file" ] || fail "$file is not in the zip"
 done
+bash "$(dirname "$0")/../docs/check_links.sh" "$folder" >"$work/links" ||
+    fail "links of the zip's documents: $(cat "$work/links")"
 cr=$(printf '\r')
 [ "$(grep -c "$cr\$" "$folder/demo.cmd")" -eq "$(wc -l <"$folder/demo.cmd")" ] ||
     fail "demo.cmd does not have Windows line ends throughout"

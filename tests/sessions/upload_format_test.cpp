@@ -166,6 +166,15 @@ TEST(BlockNack, RefusalsComeAsFastAsAcknowledgementsAndSilenceNacksLater) {
     }
 }
 
+TEST(SpareAckGrace, TheFloorOrFourTimesTheTypicalAcknowledgement) {
+    const std::pair<std::uint32_t, std::uint32_t> samples[] = {
+        {0, 100}, {25, 100}, {26, 104}, {1000, 4000}, {0xFFFFFFFF, 0xFFFFFFFF},
+    };
+    for (const auto& [typical_ack_ms, grace_ms] : samples) {
+        EXPECT_EQ(spare_ack_grace_ms(typical_ack_ms), grace_ms) << typical_ack_ms;
+    }
+}
+
 TEST(AckTimes, TypicalIsTheMedianOfTheLatestSixteen) {
     AckTimes times;
     EXPECT_EQ(times.typical(), 0u);

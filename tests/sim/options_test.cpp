@@ -68,6 +68,8 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
         EXPECT_TRUE(board.updating_flash);
     }
     EXPECT_TRUE(parse_good({"--help"}).help);
+    EXPECT_TRUE(parse_good({"-h"}).help);
+    EXPECT_TRUE(parse_good({"--version"}).version);
     EXPECT_EQ(sim::board_settings(parse_good({"--board-type", "PGR/ZE"})).version_text,
               "Talvium 5.2 on PGR/ZE (simulated)");
 }

@@ -1,6 +1,6 @@
 // Running the real tvflash-sim binary in tests: start it on a free loopback port, talk to it with
 // a plain UDP socket, and end it with a signal. The environment variable TVFLASH_SIM names another
-// simulator command, such as "wine build/windows/sim/tvflash-sim.exe"; what the Windows build
+// simulator command, such as "wine build/windows/tvflash-sim.exe"; what the Windows build
 // prints is brought to the Linux build's line ends before the tests see it.
 #pragma once
 

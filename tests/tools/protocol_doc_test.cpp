@@ -1,5 +1,6 @@
 // docs/protocol.md against the code: its worked checksums and end-of-load datagrams are what the
-// tool sends and the simulated board reads, and its tag catalogue is the dissector's.
+// tool sends and the simulated board reads, and its tag catalogue is the dissector's. And the
+// bootloader signatures of tvflash(1) are the tool's.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "front/rom_image.h"
 #include "sessions/upload_format.h"
 #include "wire.h"
 
@@ -89,4 +91,17 @@ TEST(ProtocolDocument, TagCatalogueIsTheDissectors) {
         }
         EXPECT_EQ(document, dissector) << list;
     }
+}
+
+// The manual page lists each signature on a line of its own, as ".B "signature"".
+TEST(ManualPage, ListsTheBootloaderSignaturesTheToolAccepts) {
+    std::set<std::string> listed;
+    std::istringstream page(read_text("docs/tvflash.1"));
+    for (std::string line; std::getline(page, line);) {
+        if (line.find(", ROM-Version:\"") != std::string::npos) {
+            listed.insert(std::regex_replace(line, std::regex("^\\.B \"|\"$"), ""));
+        }
+    }
+    EXPECT_EQ(listed,
+              std::set<std::string>(rom_signature_table.begin(), rom_signature_table.end()));
 }
