@@ -8,8 +8,12 @@
 #include "os/terminal.h"
 #include "page/page_server.h"
 #include "process/subprocess.h"
+#include "record/share.h"
+#include "records.h"
 #include "report/console.h"
+#include "report/database_writer.h"
 #include "report/event_json.h"
+#include "report/share_copier.h"
 #include "report/summary.h"
 #include "report/transcripts.h"
 #include "run/scheduler.h"
@@ -18,6 +22,9 @@
 
 namespace fleet {
 namespace {
+
+constexpr const char* kNoShareHere =
+    "--share: this build of tvflash-fleet has no shared database (see docs/windows.md)";
 
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "tvflash-fleet: %s\n%s", message.c_str(), short_usage().c_str());
@@ -68,7 +75,8 @@ RunContext run_context(const Options& options, const Plan& plan) {
     context.station = options.station.empty() ? host::host_name() : options.station;
     context.operator_name =
         options.operator_name.empty() ? host::login_name() : options.operator_name;
-    context.tool_version = options.json ? tool_version(plan.tool) : "";
+    const bool recorded = options.json || options.database != kNoDatabase;
+    context.tool_version = recorded ? tool_version(plan.tool) : "";
     context.start = std::chrono::system_clock::now();
     return context;
 }
@@ -77,17 +85,19 @@ RunShape run_shape(const Options& options) {
     return {options.watch, options.jobs, options.retries, options.gone_seconds};
 }
 
-// The run's outputs: the transcripts and summary.csv first, so that a board's record is written
-// before the console (or the JSON stream) tells it is done.
+// The run's outputs: the transcripts, summary.csv and the record database first, so that a
+// board's record is written before the console (or the JSON stream) tells it is done.
 struct Outputs {
     Outputs(const Plan& plan, const Options& options, const std::string& dir)
         : plan(plan),
           context(run_context(options, plan)),
           problems([this](const std::string& line) { record_problem(line); }),
+          share_problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
           transcripts(plan, folder, problems, options.watch) {
         fanout.add(transcripts);
         fanout.add(summary);
+        fanout.add(database_outputs);
         if (options.json) {
             json.emplace(plan, context, run_shape(options));
             fanout.add(*json);
@@ -95,6 +105,28 @@ struct Outputs {
             console.emplace(plan, options.watch, terminal::output_redraws(), dir);
             fanout.add(*console);
         }
+    }
+
+    // The record database, and the copier to the shared one when there is one; a database that
+    // cannot be opened is a problem of the record, and the run goes on without it.
+    void open_database(const Plan& plan, const Options& options) {
+        if (options.database == kNoDatabase) {
+            return;
+        }
+        database.emplace(plan, context, problems);
+        database_outputs.add(*database);
+        if (database->open(options.database) && !options.share.empty()) {
+            copier.emplace(options.database, options.share, share_problems);
+            database_outputs.add(*copier);
+        }
+    }
+
+    // Every problem of the record has been reported once it returns.
+    bool record_complete() {
+        if (copier) {
+            copier->finish();
+        }
+        return !problems.any() && !share_problems.any();
     }
 
     void record_problem(const std::string& line) {
@@ -129,10 +161,14 @@ struct Outputs {
     RunContext context;
     RecordFolder folder;
     RecordProblems problems;
+    RecordProblems share_problems;  // the shared database's, said once of their own
     SummaryWriter summary;
     TranscriptWriter transcripts;
     std::optional<ConsoleReport> console;
     std::optional<JsonStream> json;
+    std::optional<DatabaseWriter> database;
+    std::optional<ShareCopier> copier;
+    EventFanout database_outputs;
     std::optional<LivePage> page;
     PageServer server;  // after the page, so that it ends first
     EventFanout fanout;
@@ -153,6 +189,7 @@ int run_plan(const Options& options, const Plan& plan) {
         return fleet_error(error, 2);
     }
     files::keep_running_past_file_limits();
+    outputs.open_database(plan, options);
     if (options.answer_given && terminal::questions_in_windows()) {
         std::fprintf(options.json ? stderr : stdout,
                      "Note: --answer has no effect here: tvflash asks the bootloader question in "
@@ -170,7 +207,7 @@ int run_plan(const Options& options, const Plan& plan) {
     finished.kind = EventKind::run_finished;
     finished.totals = scheduler.run();
     outputs.summary.close();
-    finished.exit_status = exit_status(finished.totals, options.watch, !outputs.problems.any());
+    finished.exit_status = exit_status(finished.totals, options.watch, outputs.record_complete());
     finished.at = Clock::now();
     finished.wall = std::chrono::system_clock::now();
     outputs.fanout.on_event(finished);
@@ -224,8 +261,16 @@ int fleet_main(const std::vector<std::string>& args) {
             return 0;
         case Mode::scan:
             return run_scan(options);
+        case Mode::records:
+            if (options.push && !share_built()) {
+                return usage_error(kNoShareHere);
+            }
+            return run_records(options);
         default:
             break;
+    }
+    if (!options.share.empty() && !share_built()) {
+        return usage_error(kNoShareHere);
     }
     Plan plan = make_plan(options);
     for (const std::string& error : plan.errors) {

@@ -26,6 +26,10 @@ void keep_running_past_file_limits();
 // the reason in why.
 std::optional<std::string> find_program(const std::string& command, std::string& why);
 
+// Standard output from now on passes bytes as they are written (Windows would turn each "\n" into
+// "\r\n"), for output whose line ends are its own, such as CSV's "\r\n".
+void binary_standard_output();
+
 // The system's text for an error number.
 std::string error_text(int error);
 

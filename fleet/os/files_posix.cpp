@@ -49,6 +49,8 @@ bool sync(std::FILE* file, std::string& error) {
     return true;
 }
 
+void binary_standard_output() {}
+
 void keep_running_past_file_limits() {
     signal(SIGXFSZ, SIG_IGN);
 }

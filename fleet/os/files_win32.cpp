@@ -1,4 +1,5 @@
 // The fleet's files on Windows.
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -16,6 +17,11 @@ bool is_file(const std::string& path) {
 }
 
 }  // namespace
+
+void binary_standard_output() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
 
 std::string error_text(int error) {
     return std::strerror(error);

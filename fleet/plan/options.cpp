@@ -1,5 +1,6 @@
 #include "plan/options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -14,6 +15,7 @@ struct Reader {
     std::size_t next = 1;  // args[0] is the mode
     std::vector<std::string> positionals;
     std::string error;
+    std::vector<std::string> given;  // the options' names, as read
 };
 
 std::optional<Mode> mode_of(std::string_view word) {
@@ -25,6 +27,9 @@ std::optional<Mode> mode_of(std::string_view word) {
     }
     if (word == "scan") {
         return Mode::scan;
+    }
+    if (word == "records") {
+        return Mode::records;
     }
     if (word == "help" || word == "--help" || word == "-h") {
         return Mode::help;
@@ -60,9 +65,41 @@ std::optional<std::string> take_value(Reader& reader, std::string_view name,
     return reader.args[reader.next++];
 }
 
+// The record's options, of run and of records.
+bool takes_record_value(std::string_view name) {
+    return name == "--db" || name == "--share" || name == "--since" || name == "--target" ||
+           name == "--format";
+}
+
+void set_record_option(Options& options, std::string_view name, const std::string& value,
+                       std::string& error) {
+    if (name == "--db") {
+        options.database = value;
+        error = value.empty() ? "--db takes a file, or none" : "";
+    } else if (name == "--share") {
+        options.share = value;
+        error = value.starts_with("postgresql://") || value.starts_with("postgres://")
+                    ? ""
+                    : "--share takes a postgresql:// URL";
+    } else if (name == "--since") {
+        options.since = value;
+        error = value.empty() ? "--since takes a date, a date and time, or a duration" : "";
+    } else if (name == "--target") {
+        options.record_target = value;
+        error = parse_target(value).error;
+    } else {
+        options.format = value;
+        error = value == "table" || value == "csv" || value == "json"
+                    ? ""
+                    : "--format takes table, csv or json";
+    }
+}
+
 bool set_option(Options& options, std::string_view name, const std::string& value,
                 std::string& error) {
-    if (name == "-j" || name == "--jobs") {
+    if (takes_record_value(name)) {
+        set_record_option(options, name, value, error);
+    } else if (name == "-j" || name == "--jobs") {
         std::optional<std::uint32_t> jobs = parse_number(value, 1, kMostJobs);
         options.jobs = jobs ? static_cast<int>(*jobs) : 0;
         error = jobs ? "" : "-j takes a number of boards from 1 to " + std::to_string(kMostJobs);
@@ -101,7 +138,8 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
 bool takes_value(std::string_view name) {
     return name == "-j" || name == "--jobs" || name == "--answer" || name == "--logs" ||
            name == "--gone" || name == "--tool" || name == "-e" || name == "--step" ||
-           name == "--station" || name == "--operator" || name == "--retries" || name == "--serve";
+           name == "--station" || name == "--operator" || name == "--retries" ||
+           name == "--serve" || takes_record_value(name);
 }
 
 // Reads one option; false on a bad one.
@@ -109,8 +147,10 @@ bool read_option(Reader& reader, Options& options, const std::string& arg) {
     std::size_t equals = arg.find('=');
     bool is_short_glued = arg.size() > 2 && arg[1] != '-';
     std::string name = is_short_glued ? arg.substr(0, 2) : arg.substr(0, equals);
-    if ((name == "--watch" || name == "--json") && equals == std::string::npos) {
-        (name == "--watch" ? options.watch : options.json) = true;
+    reader.given.push_back(name);
+    if ((name == "--watch" || name == "--json" || name == "--push") &&
+        equals == std::string::npos) {
+        (name == "--watch" ? options.watch : name == "--json" ? options.json : options.push) = true;
         return true;
     }
     if (name == "--help" || name == "-h") {
@@ -128,7 +168,12 @@ bool read_option(Reader& reader, Options& options, const std::string& arg) {
     return value && set_option(options, name, *value, reader.error);
 }
 
-std::string check_run(Options& options, std::vector<std::string>& positionals) {
+std::string quote_word(const std::string& word) {
+    return "'" + word + "'";
+}
+
+std::string check_run(Options& options, std::vector<std::string>& positionals,
+                      const std::vector<std::string>& given) {
     if (options.inline_steps.empty()) {
         if (positionals.empty()) {
             return "no recipe given (a file, or steps with -e)";
@@ -145,6 +190,40 @@ std::string check_run(Options& options, std::vector<std::string>& positionals) {
     }
     if (options.mode == Mode::check && options.serve) {
         return "--serve goes with run";
+    }
+    for (const char* name : {"--since", "--target", "--format", "--push"}) {
+        if (std::find(given.begin(), given.end(), name) != given.end()) {
+            return std::string(name) + " goes with records";
+        }
+    }
+    if (!options.share.empty() && options.database == kNoDatabase) {
+        return "--share copies the record database: it needs --db";
+    }
+    return "";
+}
+
+// records takes the record's options alone: --db, and either the choice of rows and their
+// format, or --push with --share.
+std::string check_records(const Options& options, const std::vector<std::string>& positionals,
+                          const std::vector<std::string>& given) {
+    const std::vector<std::string> allowed =
+        options.push ? std::vector<std::string>{"--db", "--push", "--share"}
+                     : std::vector<std::string>{"--db", "--since", "--target", "--format"};
+    for (const std::string& name : given) {
+        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+            return options.push ? "records --push takes --db and --share"
+                                : "records takes --db, --since, --target and --format "
+                                  "(or --push with --share)";
+        }
+    }
+    if (!positionals.empty()) {
+        return "records takes no argument " + quote_word(positionals.front());
+    }
+    if (options.push && options.share.empty()) {
+        return "records --push needs --share URL";
+    }
+    if (options.database == kNoDatabase) {
+        return "records reads the record database: it needs --db";
     }
     return "";
 }
@@ -165,10 +244,10 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
     }
     std::optional<Mode> mode = mode_of(args[0]);
     if (!mode) {
-        return {options, "unknown command '" + args[0] + "' (run, check or scan)"};
+        return {options, "unknown command '" + args[0] + "' (run, check, scan or records)"};
     }
     options.mode = *mode;
-    Reader reader{args, 1, {}, ""};
+    Reader reader{args, 1, {}, "", {}};
     bool options_end = false;
     while (reader.next < args.size() && options.mode != Mode::help) {
         const std::string& arg = args[reader.next++];
@@ -183,7 +262,9 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         }
     }
     if (options.mode == Mode::run || options.mode == Mode::check) {
-        parsed.error = check_run(options, reader.positionals);
+        parsed.error = check_run(options, reader.positionals, reader.given);
+    } else if (options.mode == Mode::records) {
+        parsed.error = check_records(options, reader.positionals, reader.given);
     } else if (options.mode == Mode::scan) {
         parsed.error = check_scan(reader.positionals, args);
         if (parsed.error.empty()) {
@@ -198,10 +279,13 @@ std::string short_usage() {
     return "Usage: tvflash-fleet run [-j N] [--answer yes|no] [--logs DIR] [--watch [--gone S]]\n"
            "                         [--tool PATH] RECIPE TARGET...\n"
            "                         [--station NAME] [--operator NAME] [--json] [--retries N]\n"
-           "                         [--serve [ADDRESS:]PORT]\n"
+           "                         [--db FILE|none] [--share URL] [--serve [ADDRESS:]PORT]\n"
            "       tvflash-fleet run [options] -e STEP [-e STEP]... TARGET...\n"
            "       tvflash-fleet scan ADDRESS/BITS PORT\n"
-           "       tvflash-fleet check RECIPE [TARGET...]\n";
+           "       tvflash-fleet check RECIPE [TARGET...]\n"
+           "       tvflash-fleet records [--db FILE] [--since WHEN] [--target ADDRESS:PORT]\n"
+           "                             [--format table|csv|json]\n"
+           "       tvflash-fleet records --push [--db FILE] --share URL\n";
 }
 
 std::string help_text() {
@@ -215,7 +299,9 @@ std::string help_text() {
            "a line.\n\n"
            "  run          runs the recipe on every board, at most N boards at once\n"
            "  check        checks the recipe, its images and the targets; sends nothing\n"
-           "  scan         lists the boards that answer in an address range (at most a /20)\n\n"
+           "  scan         lists the boards that answer in an address range (at most a /20)\n"
+           "  records      prints the rows of the record database, newest last; with --push,\n"
+           "               copies the rows not yet shared to the line's shared database\n\n"
            "  -e, --step STEP  a step given inline instead of a recipe file (repeatable)\n"
            "  -j, --jobs N     at most N boards at once (default 8)\n"
            "  --answer yes|no  the answer to the bootloader question (default no); Windows\n"
@@ -231,6 +317,14 @@ std::string help_text() {
            "  --json           JSON Lines events on standard output instead of the view\n"
            "  --retries N      tries a failed step again up to N times when a new try can\n"
            "                   mend it (no answer, link, checksum); default 0\n"
+           "  --db FILE        the record database, kept across runs (default\n"
+           "                   tvflash-fleet-logs/records.db); none for no database\n"
+           "  --share URL      also copy every row to the line's PostgreSQL database\n"
+           "                   (postgresql://USER@HOST/DATABASE) after each board\n"
+           "  --since WHEN     records: rows since a date (2026-12-09), a date and time\n"
+           "                   (2026-12-09 14:00), or a duration ago (30m, 2h, 7d)\n"
+           "  --target T       records: the rows of one target\n"
+           "  --format F       records: table (default), csv or json (one row a line)\n"
            "  --serve [ADDRESS:]PORT\n"
            "                   serves the station page, live, while the run goes on; the\n"
            "                   address defaults to 127.0.0.1 (0.0.0.0: every address)\n"
@@ -238,7 +332,8 @@ std::string help_text() {
            "  --version        the version\n\n"
            "Exit status: 0 when every board finished every step (scan: a board answered),\n"
            "1 when any board failed, 2 for a usage, recipe or target error found before\n"
-           "anything was sent, 3 when the boards passed but the record is incomplete.\n"
+           "anything was sent, 3 when the boards passed but the record is incomplete (the\n"
+           "record database or the shared one could not be written).\n"
            "See tvflash-fleet(1).\n";
 }
 

@@ -121,8 +121,12 @@ std::string transcript_step_skipped(std::size_t index, std::size_t steps,
 }
 
 void RecordProblems::failed(const std::string& path, const std::string& reason) {
+    problem("cannot write " + quote(path) + ": " + reason);
+}
+
+void RecordProblems::problem(const std::string& text) {
     if (!any_ && report_) {
-        report_("the record is incomplete: cannot write " + quote(path) + ": " + reason);
+        report_("the record is incomplete: " + text);
     }
     any_ = true;
 }

@@ -62,6 +62,8 @@ class RecordProblems {
         : report_(std::move(report)) {}
     // A write to path failed for reason.
     void failed(const std::string& path, const std::string& reason);
+    // Another part of the record failed, as text tells ("cannot open the record database ...").
+    void problem(const std::string& text);
     bool any() const { return any_; }
 
   private:

@@ -18,10 +18,12 @@
 #include <thread>
 
 #include <httplib.h>
+#include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
 #include "e2e/tool.h"
 #include "e2e/upload_board.h"
+#include "fleet/postgres_server.h"
 #include "sim/sim_process.h"
 
 using namespace std::chrono_literals;
@@ -36,8 +38,20 @@ std::string without_cr(std::string text) {
 
 // The Windows build runs without a display here: a bootloader question it cannot show counts as
 // No, as the tool's own tests have it (the Dialog tests show it).
+// A run that names no record database keeps one in its record folder rather than in the default
+// place, which every test would share.
+std::vector<std::string> with_database(std::vector<std::string> args) {
+    auto logs = std::find(args.begin(), args.end(), "--logs");
+    if (args.at(0) == "run" && logs != args.end() && logs + 1 != args.end() &&
+        std::find(args.begin(), args.end(), "--db") == args.end()) {
+        const std::string db = *(logs + 1) + "/records.db";
+        args.insert(args.begin() + 1, {"--db", db});
+    }
+    return args;
+}
+
 std::unique_ptr<e2e::ChildProcess> start_fleet(const std::vector<std::string>& args) {
-    e2e::ToolCommand fleet = e2e::fleet_command(args);
+    e2e::ToolCommand fleet = e2e::fleet_command(with_database(args));
     if (e2e::windows_build()) {
         fleet.args.insert(fleet.args.begin(), {"-u", "DISPLAY", fleet.program});
         fleet.program = "env";
@@ -118,6 +132,36 @@ bool wait_for(e2e::ChildProcess& fleet, const std::string& text, int count,
         }
     }
     return false;
+}
+
+// Runs sql on the SQLite database at path; "" when it went well, else SQLite's reason.
+std::string sqlite_exec(const std::string& path, const std::string& sql,
+                        std::string* first_field = nullptr) {
+    sqlite3* db = nullptr;
+    std::string result;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        result = sqlite3_errmsg(db);
+    } else {
+        auto keep_first = [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0] != nullptr ? values[0] : "";
+            return 0;
+        };
+        char* message = nullptr;
+        if (sqlite3_exec(db, sql.c_str(), first_field ? +keep_first : nullptr, first_field,
+                         &message) != SQLITE_OK) {
+            result = message != nullptr ? message : "failed";
+        }
+        sqlite3_free(message);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+// What PRAGMA integrity_check says of the database at path: "ok" when it is sound.
+std::string integrity_check(const std::string& path) {
+    std::string verdict;
+    std::string error = sqlite_exec(path, "PRAGMA integrity_check", &verdict);
+    return error.empty() ? verdict : error;
 }
 
 }  // namespace
@@ -363,19 +407,34 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
     std::filesystem::create_symlink("/dev/full", full / "summary.csv");
     const std::string transcript =
         (folder.path() / "small" / ("127.0.0.13-" + board.port_text() + ".txt")).string();
+    // A record database that is there, and open (its write-ahead log and shared memory files with
+    // it), as the station page would hold it: only the rows of a board need room.
+    const std::string db = (folder.path() / "records.db").string();
+    ASSERT_EQ(run_fleet({"run", "--db", db, "--logs", (folder.path() / "first").string(), "-e",
+                         "version", t})
+                  .status,
+              0);
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "SELECT count(*) FROM records", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     const struct {
         std::vector<std::string> limit;  // prlimit's options
         std::string logs;
+        std::string db;
         int status;
         std::string err;
     } samples[] = {
         {{},
          "full",
+         "none",
          3,
          "cannot write '" + (full / "summary.csv").string() + "': No space left on device"},
-        {{"--fsize=200"}, "small", 3, "cannot write '" + transcript + "': File too large"},
+        {{"--fsize=200"}, "small", "none", 3, "cannot write '" + transcript + "': File too large"},
+        {{"--fsize=2000"}, "db", db, 3, "cannot write '" + db + "': COMMIT: disk I/O error"},
         {{"--nofile=100"},
          "few",
+         "none",
          2,
          "-j 256 needs 832 open files, but this process may open "
          "only 100"},
@@ -383,7 +442,7 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
     for (const auto& s : samples) {
         e2e::ToolCommand fleet =
             e2e::fleet_command({"run", "-j", "256", "--logs", (folder.path() / s.logs).string(),
-                                "-e", "getconfig", t});
+                                "--db", s.db, "-e", "getconfig", t});
         std::vector<std::string> args = s.limit;
         args.insert(args.end(), {"--", fleet.program});
         args.insert(args.end(), fleet.args.begin(), fleet.args.end());
@@ -398,6 +457,8 @@ TEST(FleetRun, ARecordThatCannotBeWrittenWholeEndsWithStatus3AndTooFewFilesWithS
                 << run.out;
         }
     }
+    sqlite3_close(reader);
+    EXPECT_EQ(integrity_check(db), "ok");
 }
 
 TEST(FleetWatch, ASilenceShorterThanGoneIsTheSameBoardALongerOneANewBoard) {
@@ -684,9 +745,9 @@ TEST(FleetPage, TheStreamCarriesTheJsonObjectsAndThePageIsReadOnly) {
         EXPECT_EQ(result->get_header_value("Allow"), s.status == 405 ? "GET, HEAD" : "");
     }
     // A second run cannot serve on the same port: it says so, and starts nothing.
-    e2e::RunResult refused = run_fleet({"run", "--serve", "127.0.0.1:" + port, "--logs",
-                                        (folder.path() / "refused").string(), "-e", "version",
-                                        target("127.0.0.100", slow)});
+    e2e::RunResult refused = run_fleet({"run", "--serve", "127.0.0.1:" + port, "--db", "none",
+                                        "--logs", (folder.path() / "refused").string(), "-e",
+                                        "version", target("127.0.0.100", slow)});
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.err.find("tvflash-fleet: cannot serve the page on 127.0.0.1:" + port),
               std::string::npos)
@@ -708,4 +769,216 @@ TEST(FleetPage, TheStreamCarriesTheJsonObjectsAndThePageIsReadOnly) {
     }
     EXPECT_EQ(id, lines.size()) << "the stream ends with the run's last object";
     EXPECT_EQ(nlohmann::json::parse(messages.back()["data"])["event"], "run_finished");
+}
+
+namespace {
+
+std::string sha256_of(const std::string& path) {
+    return e2e::run_process("sha256sum", {path}, "", 10s).out.substr(0, 64);
+}
+
+// The rows records prints as JSON, in its order (newest last).
+std::vector<nlohmann::json> records_json(const std::string& db,
+                                         std::vector<std::string> filters = {}) {
+    std::vector<std::string> args{"records", "--db", db, "--format", "json"};
+    args.insert(args.end(), filters.begin(), filters.end());
+    e2e::RunResult run = run_fleet(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return json_lines(run.out);
+}
+
+// A CSV field as records writes the JSON field: nulls empty, seconds to the millisecond.
+std::string csv_text(const std::string& column, const nlohmann::json& value) {
+    if (value.is_null()) {
+        return "";
+    }
+    if (column == "seconds") {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", value.get<double>());
+        return text;
+    }
+    std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    std::erase(text, '\r');  // as run_fleet does to the CSV's
+    return text;
+}
+
+std::string status_of(const nlohmann::json& row) {
+    return row["target"].get<std::string>() + " " + std::to_string(row["step"].get<int>()) + " " +
+           row["status"].get<std::string>() + " " + row["error_class"].get<std::string>();
+}
+
+}  // namespace
+
+TEST(FleetRecords, EveryStepIsARowAndReadsBackAsJsonAndCsvFieldByField) {
+    e2e::ImageFolder folder;
+    const std::string rom =
+        folder.write("eboot.hex", e2e::rom_image("PLN7/ZE, Rel. B, ROM-Version: 3.1"));
+    const std::string recipe = folder.write("recipe.txt", "updaterom eboot.hex\ngetconfig\n");
+    SimProcess good({"--bind", "127.0.1.2"});
+    SimProcess other({"--bind", "127.0.1.3", "--board-type", "PGR/ZE"});
+    const std::string tg = target("127.0.1.2", good);
+    const std::string to = target("127.0.1.3", other);
+    const std::string db = (folder.path() / "station" / "records.db").string();
+    e2e::RunResult run =
+        run_fleet({"run", "--json", "--db", db, "--station", "line-3", "--operator", "ana",
+                   "--logs", (folder.path() / "logs").string(), recipe, tg, to});
+    EXPECT_EQ(run.status, 1) << run.err;
+    // The database holds what the stream's step_finished objects told, field by field.
+    std::vector<nlohmann::json> told;
+    for (nlohmann::json line : json_lines(run.out)) {
+        if (line["event"] == "step_finished") {
+            line.erase("event");
+            line.erase("time");
+            told.push_back(line);
+        }
+    }
+    std::vector<nlohmann::json> rows = records_json(db);
+    const auto by_target_and_step = [](const nlohmann::json& a, const nlohmann::json& b) {
+        return status_of(a) < status_of(b);
+    };
+    std::sort(told.begin(), told.end(), by_target_and_step);
+    std::vector<nlohmann::json> sorted = rows;
+    std::sort(sorted.begin(), sorted.end(), by_target_and_step);
+    EXPECT_EQ(sorted, told);
+    std::vector<std::string> statuses;
+    for (const nlohmann::json& row : sorted) {
+        statuses.push_back(status_of(row));
+        EXPECT_EQ(row["station"], "line-3");
+        EXPECT_EQ(row["operator"], "ana");
+        EXPECT_EQ(row["run"], rows.front()["run"]);
+        EXPECT_EQ(row["recipe_sha256"], sha256_of(recipe));
+        EXPECT_EQ(row["image_sha256"], row["step"] == 1 ? sha256_of(rom) : "");
+        EXPECT_EQ(row["image_bytes"], row["step"] == 1 ? 65536 : 0);
+        EXPECT_EQ(row["try"], 1);
+    }
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{tg + " 1 passed ", tg + " 2 passed ",
+                                        to + " 1 failed bootloader_mismatch", to + " 2 skipped "}));
+
+    e2e::RunResult csv = run_fleet({"records", "--db", db, "--format", "csv"});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    std::ofstream(folder.path() / "records.csv", std::ios::binary) << csv.out;
+    std::vector<std::vector<std::string>> table = read_csv(folder.path() / "records.csv");
+    const std::vector<std::string> columns{
+        "run",          "station",    "operator",    "target",      "attempt",      "board_version",
+        "step",         "command",    "file",        "image_bytes", "image_sha256", "recipe_sha256",
+        "tool_version", "status",     "error_class", "verdict",     "exit_status",  "start",
+        "seconds",      "transcript", "try"};
+    ASSERT_EQ(table.size(), rows.size() + 1);
+    EXPECT_EQ(table[0], columns);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            EXPECT_EQ(table[r + 1].at(c), csv_text(columns[c], rows[r][columns[c]]))
+                << columns[c] << " of row " << r;
+        }
+    }
+
+    EXPECT_EQ(records_json(db, {"--target", to}).size(), 2u);
+    EXPECT_EQ(records_json(db, {"--since", "2h"}).size(), 4u);
+    EXPECT_EQ(records_json(db, {"--since", "2099-01-01 00:00"}).size(), 0u);
+}
+
+TEST(FleetRecords, AFleetKilledMidRunLeavesASoundDatabaseWithEveryBoardThatEnded) {
+    e2e::ImageFolder folder;
+    SimProcess quick({"--bind", "127.0.1.4"});
+    SimProcess also_quick({"--bind", "127.0.1.5"});
+    SimProcess slow({"--bind", "127.0.1.6", "--slow-erase", "60"});
+    const std::string db = (folder.path() / "records.db").string();
+    auto fleet = start_fleet({"run", "--db", db, "--logs", (folder.path() / "logs").string(), "-e",
+                              "erasesys", target("127.0.1.4", quick),
+                              target("127.0.1.5", also_quick), target("127.0.1.6", slow)});
+    ASSERT_TRUE(wait_for(*fleet, ": passed, all steps done", 2, 60s)) << fleet->read_for(0ms);
+    fleet->send_signal(SIGKILL);
+    fleet->finish(20s);
+    EXPECT_EQ(integrity_check(db), "ok");
+    std::vector<std::string> statuses;
+    for (const nlohmann::json& row : records_json(db)) {
+        statuses.push_back(status_of(row));
+    }
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<std::string>{target("127.0.1.4", quick) + " 1 passed ",
+                                                  target("127.0.1.5", also_quick) + " 1 passed "}));
+}
+
+TEST(FleetShare, FourStationsWriteEveryRowOnceToOneSharedDatabase) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << "the Windows build has no shared database (docs/windows.md)";
+    }
+    pgtest::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    e2e::ImageFolder folder;
+    std::vector<std::unique_ptr<SimProcess>> boards;
+    std::vector<std::unique_ptr<e2e::ChildProcess>> stations;
+    for (int station = 0; station < 4; ++station) {
+        const std::string name = "station-" + std::to_string(station + 1);
+        std::vector<std::string> args{"run",
+                                      "-j",
+                                      "16",
+                                      "--db",
+                                      (folder.path() / (name + ".db")).string(),
+                                      "--share",
+                                      server.url(),
+                                      "--station",
+                                      name,
+                                      "--logs",
+                                      (folder.path() / name).string(),
+                                      "-e",
+                                      "version"};
+        for (int board = 0; board < 16; ++board) {
+            const std::string address = "127.0.2." + std::to_string(2 + station * 16 + board);
+            boards.push_back(
+                std::make_unique<SimProcess>(std::vector<std::string>{"--bind", address}));
+            args.push_back(target(address, *boards.back()));
+        }
+        stations.push_back(start_fleet(args));
+    }
+    for (auto& station : stations) {
+        e2e::RunResult run = station->finish(120s);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+    }
+    EXPECT_EQ(server.query("SELECT count(*) FROM tvflash_records"), "64");
+    EXPECT_EQ(server.query("SELECT count(DISTINCT (run, target, attempt, step, \"try\")) FROM "
+                           "tvflash_records"),
+              "64");
+    EXPECT_EQ(server.query("SELECT count(DISTINCT station) || ' ' || count(DISTINCT run) FROM "
+                           "tvflash_records WHERE status = 'passed'"),
+              "4 4");
+    e2e::RunResult push =
+        run_fleet({"records", "--push", "--db", (folder.path() / "station-1.db").string(),
+                   "--share", server.url()});
+    EXPECT_EQ(push.out, "0 rows copied to " + server.url() + "\n") << push.err;
+}
+
+TEST(FleetShare, RowsMadeWhileTheSharedDatabaseIsDownArriveOnceWithPush) {
+    if (e2e::windows_build()) {
+        GTEST_SKIP() << "the Windows build has no shared database (docs/windows.md)";
+    }
+    pgtest::PostgresServer server;  // made, but not started yet
+    e2e::ImageFolder folder;
+    SimProcess a({"--bind", "127.0.1.7"});
+    SimProcess b({"--bind", "127.0.1.8"});
+    const std::string db = (folder.path() / "records.db").string();
+    e2e::RunResult run = run_fleet({"run", "--db", db, "--share", server.url(), "--logs",
+                                    (folder.path() / "logs").string(), "-e", "version", "-e",
+                                    "getconfig", target("127.0.1.7", a), target("127.0.1.8", b)});
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    const std::string said = "cannot copy to the shared database " + server.url() + ": ";
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(said, run.err.find(said) + 1), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("2 boards: 2 passed, 0 failed."), std::string::npos) << run.out;
+
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    const std::vector<std::string> push{"records", "--push", "--db", db, "--share", server.url()};
+    EXPECT_EQ(run_fleet(push).out, "4 rows copied to " + server.url() + "\n");
+    EXPECT_EQ(run_fleet(push).out, "0 rows copied to " + server.url() + "\n");
+    // Marks lost (a station that died between the copy and its mark): the rows go again, and the
+    // shared database keeps one of each.
+    EXPECT_EQ(sqlite_exec(db, "UPDATE records SET shared = 0"), "");
+    e2e::RunResult again = run_fleet(push);
+    EXPECT_EQ(again.out, "0 rows copied to " + server.url() + " (4 there already)\n") << again.err;
+    EXPECT_EQ(server.query("SELECT count(*) || ' ' || count(DISTINCT (target, step)) FROM "
+                           "tvflash_records"),
+              "4 4");
 }

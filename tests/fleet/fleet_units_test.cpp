@@ -132,7 +132,7 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--watch", "--gone", "2.5", "-e", "version", "10.0.0.1:1", "@more"}, ""},
         {{"check", "r.txt"}, ""},
         {{"scan", "10.0.0.0/24", "4000"}, ""},
-        {{"flash", "r.txt"}, "unknown command 'flash' (run, check or scan)"},
+        {{"flash", "r.txt"}, "unknown command 'flash' (run, check, scan or records)"},
         {{"run", "r.txt"}, "no target given (ADDRESS:PORT or @FILE)"},
         {{"run", "-e"}, "-e needs a value"},
         {{"run", "-j", "0", "r.txt", "10.0.0.1:1"}, "-j takes a number of boards from 1 to 256"},
@@ -145,6 +145,24 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--serve", "80800", "r", "t"},
          "--serve takes [ADDRESS:]PORT: '80800' is not a port from 0 to 65535"},
         {{"check", "--serve", "8080", "r"}, "--serve goes with run"},
+        {{"run", "--db", "none", "--share", "postgresql://h/d", "r", "t"},
+         "--share copies the record database: it needs --db"},
+        {{"run", "--share", "mysql://h/d", "r", "t"}, "--share takes a postgresql:// URL"},
+        {{"run", "--since", "2h", "r", "t"}, "--since goes with records"},
+        {{"records", "--db", "r.db", "--since", "7d", "--target", "10.0.0.1:1", "--format=csv"},
+         ""},
+        {{"records", "--push", "--share", "postgres://h/d"}, ""},
+        {{"records", "--push"}, "records --push needs --share URL"},
+        {{"records", "--push", "--share", "postgres://h/d", "--format", "csv"},
+         "records --push takes --db and --share"},
+        {{"records", "--share", "postgres://h/d"},
+         "records takes --db, --since, --target and --format (or --push with --share)"},
+        {{"records", "-j", "2"},
+         "records takes --db, --since, --target and --format (or --push with --share)"},
+        {{"records", "--format", "xml"}, "--format takes table, csv or json"},
+        {{"records", "--target", "10.0.0.1"}, "'10.0.0.1' is not ADDRESS:PORT"},
+        {{"records", "r.db"}, "records takes no argument 'r.db'"},
+        {{"records", "--db", "none"}, "records reads the record database: it needs --db"},
     };
     for (const auto& s : samples) {
         EXPECT_EQ(parse_options(s.args).error, s.error) << s.args[1];
@@ -250,7 +268,10 @@ TEST(FleetView, AShortScreenShowsTheBusiestBoardsFirst) {
         format_view(boards, "totals", 30, 6),
         (std::vector<std::string>{"10.0.0.4:4000         step...", "10.0.0.2:4000         step...",
                                   "... and 2 more boards", "totals"}));
-    EXPECT_EQ(fit("ab\xc4\x85" "cdefgh", 6), "ab...");  // not inside the letter
+    EXPECT_EQ(fit("ab\xc4\x85"
+                  "cdefgh",
+                  6),
+              "ab...");  // not inside the letter
     // Lines drawn on a wider terminal, after it was made narrower.
     EXPECT_TRUE(still_fit({"1234", "", "123\xc3\xa9"}, 5));
     EXPECT_FALSE(still_fit({"1234", "12345"}, 5));

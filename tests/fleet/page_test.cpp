@@ -67,7 +67,8 @@ TEST(FleetPage, TilesFollowAStationsBoardsAndBoardTextStaysText) {
     const std::string a = "127.0.0.102:" + std::to_string(port);
     const std::string b = "127.0.0.103:" + std::to_string(port);
     const std::string c = "127.0.0.104:" + std::to_string(port);
-    auto fleet = start_fleet({"run", "--watch", "--gone", "60", "--serve", "127.0.0.1:0", "--logs",
+    auto fleet = start_fleet({"run", "--watch", "--gone", "60", "--serve", "127.0.0.1:0", "--db",
+                              (folder.path() / "records.db").string(), "--logs",
                               (folder.path() / "logs").string(), "-e", "erasesys", a, b, c});
     const std::string url = page_url(*fleet);
     ASSERT_FALSE(url.empty()) << fleet->read_for(0ms);
@@ -119,7 +120,8 @@ TEST(FleetPage, APageFollowsTheNextRunOnItsPort) {
     SimProcess second_board({"--bind", "127.0.0.106"});
     const std::string first_target = "127.0.0.105:" + first_board.port_text();
     const std::string second_target = "127.0.0.106:" + second_board.port_text();
-    auto first = start_fleet({"run", "--watch", "--serve", "127.0.0.1:0", "--logs",
+    const std::string db = (folder.path() / "records.db").string();
+    auto first = start_fleet({"run", "--watch", "--serve", "127.0.0.1:0", "--db", db, "--logs",
                               (folder.path() / "first").string(), "-e", "version", first_target});
     const std::string url = page_url(*first);
     ASSERT_FALSE(url.empty()) << first->read_for(0ms);
@@ -134,7 +136,7 @@ TEST(FleetPage, APageFollowsTheNextRunOnItsPort) {
 
     // The next run on the same port: the page finds it by itself and draws its targets.
     const std::string port = url.substr(url.rfind(':') + 1, url.size() - url.rfind(':') - 2);
-    auto second = start_fleet({"run", "--watch", "--serve", port, "--logs",
+    auto second = start_fleet({"run", "--watch", "--serve", port, "--db", db, "--logs",
                                (folder.path() / "second").string(), "-e", "version", second_target,
                                first_target});
     EXPECT_TRUE(

@@ -50,6 +50,12 @@ _tvflash_fleet_options=(
     "--operator:text"
     "--json:none"
     "--retries:text"
+    "--db:file"
+    "--share:text"
+    "--since:text"
+    "--target:text"
+    "--format:table csv json"
+    "--push:none"
     "-h:none"
     "--help:none"
     "--version:none"
@@ -116,19 +122,21 @@ _tvflash_sim() {
         _tvflash_words "$(_tvflash_option_names _tvflash_sim_options)" "$cur"
 }
 
-# tvflash-fleet run|check [options] RECIPE TARGET...; scan ADDRESS/BITS PORT
+# tvflash-fleet run|check [options] RECIPE TARGET...; records [options]; scan ADDRESS/BITS PORT
 _tvflash_fleet() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [ "$COMP_CWORD" -eq 1 ]; then
-        _tvflash_words "run check scan help --help --version" "$cur"
+        _tvflash_words "run check scan records help --help --version" "$cur"
         return
     fi
-    case ${COMP_WORDS[1]} in run | check) ;; *) return ;; esac
+    case ${COMP_WORDS[1]} in run | check | records) ;; *) return ;; esac
     if _tvflash_option_value _tvflash_fleet_options "$prev" "$cur"; then
         return
     elif [[ $cur == -* ]]; then
         _tvflash_words "$(_tvflash_option_names _tvflash_fleet_options)" "$cur"
+    elif [ "${COMP_WORDS[1]}" = records ]; then
+        return
     elif [[ $cur == @* ]]; then
         _tvflash_paths -f "${cur#@}" @
     else
