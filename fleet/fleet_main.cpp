@@ -8,6 +8,7 @@
 #include "os/terminal.h"
 #include "page/page_server.h"
 #include "process/subprocess.h"
+#include "record/record_db.h"
 #include "record/share.h"
 #include "records.h"
 #include "report/console.h"
@@ -81,6 +82,36 @@ RunContext run_context(const Options& options, const Plan& plan) {
     return context;
 }
 
+void print_page_url(std::FILE* out, const ServeAddress& at) {
+    std::fprintf(out, "Page: %s\n", page_url(at, host::host_name()).c_str());
+    std::fflush(out);
+}
+
+// serve: the record pages of a database, until an interrupt.
+int serve_records(const Options& options) {
+    std::string error;
+    if (!RecordDatabase::open(options.database, RecordDatabase::Access::read, error)) {
+        return fleet_error("cannot read the record database: " + error, 2);
+    }
+    subprocess::ProcessSet interrupts;
+    interrupts.catch_interrupts();
+    RecordPages records(options.database);
+    PageServer server;
+    ServeAddress at = *options.serve;
+    if (!server.listen(at, error) || !server.start(nullptr, records, error)) {
+        return fleet_error(error, 2);
+    }
+    at.port = server.port();
+    print_page_url(stdout, at);
+    std::printf("Serving the record of %s; Ctrl-C stops.\n", options.database.c_str());
+    std::fflush(stdout);
+    while (interrupts.interrupts() == 0 && !server.failed()) {
+        interrupts.pause(std::chrono::milliseconds(500));
+    }
+    server.stop();
+    return server.failed() ? fleet_error("the page's server stopped", 1) : 0;
+}
+
 RunShape run_shape(const Options& options) {
     return {options.watch, options.jobs, options.retries, options.gone_seconds};
 }
@@ -94,7 +125,8 @@ struct Outputs {
           problems([this](const std::string& line) { record_problem(line); }),
           share_problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
-          transcripts(plan, folder, problems, options.watch) {
+          transcripts(plan, folder, problems, options.watch),
+          records(options.database == kNoDatabase ? "" : options.database) {
         fanout.add(transcripts);
         fanout.add(summary);
         fanout.add(database_outputs);
@@ -146,14 +178,12 @@ struct Outputs {
         }
         page.emplace(plan, context, run_shape(options));
         ServeAddress at = *options.serve;
-        if (!server.listen(at, error) || !server.start(&*page, error)) {
+        if (!server.listen(at, error) || !server.start(&*page, records, error)) {
             return false;
         }
         fanout.add(*page);
         at.port = server.port();
-        std::FILE* out = options.json ? stderr : stdout;
-        std::fprintf(out, "Page: %s\n", page_url(at, host::host_name()).c_str());
-        std::fflush(out);
+        print_page_url(options.json ? stderr : stdout, at);
         return true;
     }
 
@@ -170,7 +200,8 @@ struct Outputs {
     std::optional<ShareCopier> copier;
     EventFanout database_outputs;
     std::optional<LivePage> page;
-    PageServer server;  // after the page, so that it ends first
+    RecordPages records;
+    PageServer server;  // after the pages, so that it ends first
     EventFanout fanout;
 };
 
@@ -261,6 +292,8 @@ int fleet_main(const std::vector<std::string>& args) {
             return 0;
         case Mode::scan:
             return run_scan(options);
+        case Mode::serve:
+            return serve_records(options);
         case Mode::records:
             if (options.push && !share_built()) {
                 return usage_error(kNoShareHere);

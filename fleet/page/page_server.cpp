@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -85,7 +86,34 @@ void serve_events(LivePage& live, httplib::Response& res) {
         [&live, client](bool) { live.detach(client); });
 }
 
-void route(httplib::Server& server, LivePage* live) {
+std::map<std::string, std::string> parameters_of(const httplib::Request& req) {
+    return std::map<std::string, std::string>(req.params.begin(), req.params.end());
+}
+
+void answer(httplib::Response& res, const RecordAnswer& answer) {
+    res.status = answer.status;
+    res.set_content(answer.body, answer.type);
+}
+
+void route_records(httplib::Server& server, const RecordPages& records) {
+    serve_file(server, "/records", "records.html");
+    serve_file(server, "/records.js", "records.js");
+    server.Get("/api/records", [&records](const httplib::Request& req, httplib::Response& res) {
+        answer(res, records.rows(parameters_of(req), false));
+    });
+    server.Get("/records.csv", [&records](const httplib::Request& req, httplib::Response& res) {
+        answer(res, records.rows(parameters_of(req), true));
+        if (res.status == 200) {
+            res.set_header("Content-Disposition", "attachment; filename=\"records.csv\"");
+        }
+    });
+    server.Get(R"(/records/(\d+))",
+               [&records](const httplib::Request& req, httplib::Response& res) {
+                   answer(res, records.transcript(req.matches[1]));
+               });
+}
+
+void route(httplib::Server& server, LivePage* live, const RecordPages& records) {
     server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         if (req.method == "GET" || req.method == "HEAD") {
             return httplib::Server::HandlerResponse::Unhandled;
@@ -98,11 +126,15 @@ void route(httplib::Server& server, LivePage* live) {
             res.set_content("Not found.\n", kPlainText);
         }
     });
+    serve_file(server, "/page.css", "page.css");
+    route_records(server, records);
     if (live == nullptr) {
+        server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/records");
+        });
         return;
     }
     serve_file(server, "/", "index.html");
-    serve_file(server, "/page.css", "page.css");
     serve_file(server, "/live.js", "live.js");
     server.Get("/api/state", [live](const httplib::Request&, httplib::Response& res) {
         res.set_content(live->state_text(), "application/json");
@@ -160,9 +192,9 @@ bool PageServer::listen(const ServeAddress& at, std::string& error) {
     return true;
 }
 
-bool PageServer::start(LivePage* live, std::string& error) {
+bool PageServer::start(LivePage* live, const RecordPages& records, std::string& error) {
     impl_->live = live;
-    route(impl_->server, live);
+    route(impl_->server, live, records);
     Impl& impl = *impl_;
     try {
         impl.thread = threads::start_without_signals([&impl] {

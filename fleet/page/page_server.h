@@ -9,6 +9,7 @@
 #include <string>
 
 #include "page/live_page.h"
+#include "page/record_pages.h"
 #include "plan/serve_address.h"
 
 namespace fleet {
@@ -31,9 +32,10 @@ class PageServer {
     bool listen(const ServeAddress& at, std::string& error);
     std::uint16_t port() const { return port_; }
 
-    // Serves on threads of its own from now on: the live page of the run. False with the reason
-    // when the threads could not be started.
-    bool start(LivePage* live, std::string& error);
+    // Serves on threads of its own from now on: the live page of a run (none for the record
+    // pages alone) and the record pages of its database. False with the reason when the threads
+    // could not be started.
+    bool start(LivePage* live, const RecordPages& records, std::string& error);
 
     // Lets the event streams send what they have (at most about a second), then ends the server
     // and its threads.

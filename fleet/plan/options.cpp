@@ -31,6 +31,9 @@ std::optional<Mode> mode_of(std::string_view word) {
     if (word == "records") {
         return Mode::records;
     }
+    if (word == "serve") {
+        return Mode::serve;
+    }
     if (word == "help" || word == "--help" || word == "-h") {
         return Mode::help;
     }
@@ -228,6 +231,22 @@ std::string check_records(const Options& options, const std::vector<std::string>
     return "";
 }
 
+// serve takes --db and the page's address alone.
+std::string check_serve(Options& options, const std::vector<std::string>& positionals,
+                        const std::vector<std::string>& given) {
+    const bool only_db = std::all_of(given.begin(), given.end(),
+                                     [](const std::string& name) { return name == "--db"; });
+    if (!only_db || positionals.size() != 1) {
+        return "serve takes [--db FILE] [ADDRESS:]PORT";
+    }
+    if (options.database == kNoDatabase) {
+        return "serve shows the record database: it needs --db";
+    }
+    ParsedServeAddress serve = parse_serve_address(positionals[0]);
+    options.serve = serve.serve;
+    return serve.serve ? "" : "serve takes [ADDRESS:]PORT: " + serve.error;
+}
+
 // A scan takes its two arguments and no option.
 std::string check_scan(const std::vector<std::string>& positionals,
                        const std::vector<std::string>& args) {
@@ -244,7 +263,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
     }
     std::optional<Mode> mode = mode_of(args[0]);
     if (!mode) {
-        return {options, "unknown command '" + args[0] + "' (run, check, scan or records)"};
+        return {options, "unknown command '" + args[0] + "' (run, check, scan, records or serve)"};
     }
     options.mode = *mode;
     Reader reader{args, 1, {}, "", {}};
@@ -265,6 +284,8 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         parsed.error = check_run(options, reader.positionals, reader.given);
     } else if (options.mode == Mode::records) {
         parsed.error = check_records(options, reader.positionals, reader.given);
+    } else if (options.mode == Mode::serve) {
+        parsed.error = check_serve(options, reader.positionals, reader.given);
     } else if (options.mode == Mode::scan) {
         parsed.error = check_scan(reader.positionals, args);
         if (parsed.error.empty()) {
@@ -285,7 +306,8 @@ std::string short_usage() {
            "       tvflash-fleet check RECIPE [TARGET...]\n"
            "       tvflash-fleet records [--db FILE] [--since WHEN] [--target ADDRESS:PORT]\n"
            "                             [--format table|csv|json]\n"
-           "       tvflash-fleet records --push [--db FILE] --share URL\n";
+           "       tvflash-fleet records --push [--db FILE] --share URL\n"
+           "       tvflash-fleet serve [--db FILE] [ADDRESS:]PORT\n";
 }
 
 std::string help_text() {
@@ -301,7 +323,8 @@ std::string help_text() {
            "  check        checks the recipe, its images and the targets; sends nothing\n"
            "  scan         lists the boards that answer in an address range (at most a /20)\n"
            "  records      prints the rows of the record database, newest last; with --push,\n"
-           "               copies the rows not yet shared to the line's shared database\n\n"
+           "               copies the rows not yet shared to the line's shared database\n"
+           "  serve        serves the record pages of the database (no run) until Ctrl-C\n\n"
            "  -e, --step STEP  a step given inline instead of a recipe file (repeatable)\n"
            "  -j, --jobs N     at most N boards at once (default 8)\n"
            "  --answer yes|no  the answer to the bootloader question (default no); Windows\n"
@@ -326,8 +349,8 @@ std::string help_text() {
            "  --target T       records: the rows of one target\n"
            "  --format F       records: table (default), csv or json (one row a line)\n"
            "  --serve [ADDRESS:]PORT\n"
-           "                   serves the station page, live, while the run goes on; the\n"
-           "                   address defaults to 127.0.0.1 (0.0.0.0: every address)\n"
+           "                   run: serves the station page, live, while the run goes on;\n"
+           "                   the address defaults to 127.0.0.1 (0.0.0.0: every address)\n"
            "  -h, --help       this text\n"
            "  --version        the version\n\n"
            "Exit status: 0 when every board finished every step (scan: a board answered),\n"

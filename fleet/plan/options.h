@@ -9,7 +9,7 @@
 
 namespace fleet {
 
-enum class Mode { run, check, scan, records, help, version };
+enum class Mode { run, check, scan, records, serve, help, version };
 
 inline constexpr int kDefaultJobs = 8;
 inline constexpr int kMostJobs = 256;

@@ -9,6 +9,7 @@
 
 #include "fleet_main.h"
 #include "page/live_page.h"
+#include "page/record_pages.h"
 #include "page/web_files.h"
 #include "plan/options.h"
 #include "plan/recipe.h"
@@ -132,7 +133,7 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--watch", "--gone", "2.5", "-e", "version", "10.0.0.1:1", "@more"}, ""},
         {{"check", "r.txt"}, ""},
         {{"scan", "10.0.0.0/24", "4000"}, ""},
-        {{"flash", "r.txt"}, "unknown command 'flash' (run, check, scan or records)"},
+        {{"flash", "r.txt"}, "unknown command 'flash' (run, check, scan, records or serve)"},
         {{"run", "r.txt"}, "no target given (ADDRESS:PORT or @FILE)"},
         {{"run", "-e"}, "-e needs a value"},
         {{"run", "-j", "0", "r.txt", "10.0.0.1:1"}, "-j takes a number of boards from 1 to 256"},
@@ -145,6 +146,9 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--serve", "80800", "r", "t"},
          "--serve takes [ADDRESS:]PORT: '80800' is not a port from 0 to 65535"},
         {{"check", "--serve", "8080", "r"}, "--serve goes with run"},
+        {{"serve", "--db", "r.db", "0.0.0.0:8080"}, ""},
+        {{"serve", "--json", "8080"}, "serve takes [--db FILE] [ADDRESS:]PORT"},
+        {{"serve", "--db", "none", "8080"}, "serve shows the record database: it needs --db"},
         {{"run", "--db", "none", "--share", "postgresql://h/d", "r", "t"},
          "--share copies the record database: it needs --db"},
         {{"run", "--share", "mysql://h/d", "r", "t"}, "--share takes a postgresql:// URL"},
@@ -625,4 +629,44 @@ TEST(FleetPage, AStreamStartsWithASnapshotAndAClientThatFallsBehindIsDropped) {
     EXPECT_TRUE(page.next(*reader, std::chrono::milliseconds(0), out));
     EXPECT_NE(out.find("\"event\":\"run_finished\""), std::string::npos);
     EXPECT_FALSE(page.next(*reader, std::chrono::milliseconds(0), out));
+}
+
+TEST(FleetPage, RecordsQuerySamples) {
+    const struct {
+        std::map<std::string, std::string> parameters;
+        std::string query;  // "after limit newest target status", or the error
+    } samples[] = {
+        {{}, "0 200 newest  "},
+        {{{"since", "120"}}, "120 500 oldest  "},
+        {{{"since", "0"}, {"limit", "20"}, {"status", "failed"}}, "0 20 oldest  failed"},
+        {{{"latest", "5"}, {"target", "10.0.0.1:4000"}}, "0 5 newest 10.0.0.1:4000 "},
+        {{{"since", "-1"}}, "since takes a row id"},
+        {{{"latest", "0"}}, "latest takes a number of rows from 1 to 5000"},
+        {{{"since", "1"}, {"latest", "5"}}, "since and latest do not go together"},
+        {{{"status", "done"}}, "status takes passed, failed, skipped or interrupted"},
+        {{{"target", "x"}}, "target takes ADDRESS:PORT"},
+        {{{"order", "up"}}, "unknown parameter 'order'"},
+    };
+    for (const auto& s : samples) {
+        ParsedRecordsQuery parsed = parse_records_query(s.parameters);
+        const RowQuery* q = parsed.query ? &parsed.query->rows : nullptr;
+        EXPECT_EQ(q ? std::to_string(q->after_id) + " " + std::to_string(q->limit) + " " +
+                          (q->newest_first ? "newest " : "oldest ") + q->target + " " + q->status
+                    : parsed.error,
+                  s.query);
+    }
+    StoredRow stored{7, RecordRow{}, "", false};
+    stored.row.target = "10.0.0.1:4000";
+    stored.row.verdict = "=HYPERLINK(\"x\")";
+    stored.row.seconds = 1.5;
+    RecordsQuery paged{{}, true};
+    paged.rows.limit = 1;
+    EXPECT_EQ(records_csv({stored}),
+              "id,station,target,attempt,step,command,try,status,error_class,verdict,start,"
+              "seconds\r\n7,,10.0.0.1:4000,1,1,,1,,,\"'=HYPERLINK(\"\"x\"\")\",,1.500\r\n");
+    const nlohmann::json page = nlohmann::json::parse(records_json({stored}, paged, 3));
+    EXPECT_EQ(page["next"], 7);
+    EXPECT_EQ(page["more"], true);
+    EXPECT_EQ(page["rows"][0]["id"], 7);
+    EXPECT_FALSE(page["rows"][0].contains("transcript"));
 }

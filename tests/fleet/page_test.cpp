@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <httplib.h>
+
+#include <algorithm>
+
 #include "e2e/tool.h"
 #include "e2e/upload_board.h"
 #include "fleet/browser.h"
@@ -147,4 +151,59 @@ TEST(FleetPage, APageFollowsTheNextRunOnItsPort) {
         << second->read_for(0ms);
     EXPECT_EQ(browser.evaluate("document.getElementById('link').dataset.link"), "live");
     second->finish(20s, stop_signal());
+}
+
+TEST(FleetPage, TheRecordsPageShowsTheRowsWithTheirTranscriptsAndCsv) {
+    e2e::ImageFolder folder;
+    const std::string hostile = "<img src=x onerror=\"window.pwned=1\">";
+    SimProcess marked({"--bind", "127.0.0.108", "--version-text", hostile});
+    SimProcess twins({"--bind", "127.0.0.109", "--boards", "2"});
+    const std::string db = (folder.path() / "records.db").string();
+    const std::string a = "127.0.0.108:" + marked.port_text();
+    const std::string b = "127.0.0.109:" + twins.port_text();
+    e2e::ToolCommand run = e2e::fleet_command(
+        {"run", "--db", db, "--logs", (folder.path() / "logs").string(), "-e", "version", a, b});
+    ASSERT_EQ(e2e::run_process(run.program, run.args, "", 60s).status, 1);
+    auto server = start_fleet({"serve", "--db", db, "127.0.0.1:0"});
+    const std::string url = page_url(*server);
+    ASSERT_FALSE(url.empty()) << server->read_for(0ms);
+    Browser browser;
+    ASSERT_TRUE(browser.started()) << browser.error();
+    browser.open(url);  // the root of a server without a run leads to the records
+    ASSERT_TRUE(browser.wait_for("document.querySelectorAll('#rows tr').length === 2", 30s));
+    const nlohmann::json rows = browser.evaluate(
+        "[...document.querySelectorAll('#rows tr')].map((row) => [row.dataset.id, "
+        "...[...row.cells].map((cell) => cell.textContent)])");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_GT(std::stoi(rows[0][0].get<std::string>()), std::stoi(rows[1][0].get<std::string>()));
+    EXPECT_EQ(browser.evaluate("document.querySelectorAll('img').length"), 0);
+    EXPECT_EQ(browser.evaluate("typeof window.pwned"), "undefined");
+
+    // The failed row alone, its CSV as shown, and its transcript behind the target's link.
+    browser.open(url + "records?status=failed");
+    ASSERT_TRUE(browser.wait_for("document.querySelectorAll('#rows tr').length === 1", 30s));
+    const nlohmann::json failed = browser.evaluate(
+        "[...document.querySelector('#rows tr').cells].map((cell) => cell.textContent)");
+    EXPECT_EQ(failed[1], b);
+    EXPECT_EQ(failed[4], "failed");
+    EXPECT_EQ(failed[5], "address_conflict");
+    httplib::Client client("127.0.0.1", std::stoi(url.substr(url.rfind(':') + 1)));
+    const std::string csv_path = browser.evaluate(
+        "document.getElementById('csv').pathname + "
+        "document.getElementById('csv').search");
+    httplib::Result csv = client.Get(csv_path);
+    ASSERT_TRUE(csv);
+    const std::string header = "id,station,target,attempt,step,command,try,status,error_class,";
+    EXPECT_EQ(csv->body.substr(0, header.size()), header);
+    EXPECT_NE(csv->body.find("," + b + ",1,1,version,1,failed,address_conflict,"),
+              std::string::npos)
+        << csv->body;
+    EXPECT_EQ(std::count(csv->body.begin(), csv->body.end(), '\n'), 2);
+    httplib::Result transcript = client.Get(
+        browser.evaluate("document.querySelector('#rows a').pathname").get<std::string>());
+    ASSERT_TRUE(transcript);
+    EXPECT_EQ(transcript->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_NE(transcript->body.find("ERROR: IP address conflict"), std::string::npos)
+        << transcript->body;
+    EXPECT_EQ(server->finish(20s, stop_signal()).status, 0);
 }
