@@ -4,9 +4,15 @@
 // reported failure by its line, success with a wrong image, runs that did not end by themselves,
 // and the median time. Then updates 16 boards at once and probes 64 at once, and takes
 // tvflash-fleet's figures: 64 boards through a two-step recipe at once beside one alone, the
-// fleet's own CPU against its children's, a /24 scan, and 1000 targets at -j 256 within 1024
-// open files. Prints; judges nothing.
+// fleet's own CPU against its children's, the same with the station page open in a browser (the
+// time from an event to its tile, measured in the page) and in 20 tabs at once, a /24 scan, and
+// 1000 targets at -j 256 within 1024 open files. Prints; judges nothing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <httplib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +28,7 @@
 #include <vector>
 
 #include "bench_core.h"
+#include "browser.h"
 #include "process.h"
 
 namespace {
@@ -254,21 +261,92 @@ double children_cpu_seconds(const std::filesystem::path& logs) {
     return total;
 }
 
-struct FleetRun {
-    double wall = 0;
-    double own_cpu = 0;       // the fleet's own, without its children's
-    double children_cpu = 0;  // the tools it ran
-    int exact = 0;            // boards that stored the exact image
+// A port of 127.0.0.1 that nothing listens on now.
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+    close(fd);
+    return bound ? ntohs(local.sin_port) : 0;
+}
+
+// The station page open in tabs of a browser while a run goes on: a thread opens them as soon as
+// the fleet's page answers; afterwards each tab tells the time from every event it drew to its
+// tile.
+class PageTabs {
+  public:
+    PageTabs(int tabs, int port) : tabs_(tabs), port_(port) {
+        if (browser_.started()) {
+            opener_ = std::thread([this] { open_tabs(); });
+        }
+    }
+    ~PageTabs() { join(); }
+
+    bool started() const { return browser_.started(); }
+    // Every tab's event-to-tile times in milliseconds, once the run is over.
+    std::vector<double> latencies() {
+        join();
+        std::vector<double> all;
+        for (int tab = 0; tab < browser_.tabs(); ++tab) {
+            nlohmann::json times = browser_.evaluate("window.tvflashLatencies", tab);
+            for (const nlohmann::json& time : times.is_array() ? times : nlohmann::json::array()) {
+                all.push_back(time.get<double>());
+            }
+        }
+        return all;
+    }
+
+  private:
+    void open_tabs() {
+        httplib::Client client("127.0.0.1", port_);
+        for (int tries = 0; tries < 600 && !client.Get("/api/state"); ++tries) {
+            bench::pause_ms(20);
+        }
+        const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
+        for (int tab = 0; tab < tabs_ && (tab == 0 || browser_.new_tab() == tab); ++tab) {
+            browser_.open(url, tab);
+        }
+    }
+    void join() {
+        if (opener_.joinable()) {
+            opener_.join();
+        }
+    }
+
+    pagetest::Browser browser_{1920, 1080};
+    int tabs_;
+    int port_;
+    std::thread opener_;
 };
 
-// Runs the recipe on count boards at once, each a simulator on an address of its own.
+struct FleetRun {
+    double wall = 0;
+    double own_cpu = 0;                // the fleet's own, without its children's
+    double children_cpu = 0;           // the tools it ran
+    int exact = 0;                     // boards that stored the exact image
+    std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
+};
+
+// Runs the recipe on count boards at once, each a simulator on an address of its own; with tabs,
+// the fleet serves its page and a browser has it open in that many tabs.
 FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recipe,
-                         const std::string& image, const std::string& name) {
+                         const std::string& image, const std::string& name, int tabs = 0) {
     std::vector<std::pair<bench::Background, std::uint16_t>> sims;
     std::vector<std::string> argv{tools.fleet, "run",
                                   "-j",        std::to_string(count),
                                   "--logs",    (tools.work / name / "logs").string(),
                                   recipe};
+    std::optional<PageTabs> page;
+    if (tabs > 0) {
+        const int port = free_port();
+        argv.insert(argv.begin() + 2, {"--serve", "127.0.0.1:" + std::to_string(port), "--db",
+                                       (tools.work / name / "records.db").string()});
+        page.emplace(tabs, port);
+    }
     for (int i = 0; i < count; ++i) {
         std::string address = "127.0.0." + std::to_string(2 + i);
         auto sim = start_sim(tools, tools.work / name / address, {"--bind", address});
@@ -278,7 +356,10 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
         }
     }
     bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
-    FleetRun figures{run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0};
+    FleetRun figures{run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}};
+    if (page) {
+        figures.latencies_ms = page->latencies();
+    }
     // wait4 counts the children the fleet reaped into its own figure.
     figures.own_cpu = run.cpu_seconds - figures.children_cpu;
     for (auto& sim : sims) {
@@ -353,6 +434,44 @@ void many_targets(const Tools& tools) {
         all_passed ? "all passed" : "NOT all passed", transcripts);
 }
 
+// "median 12 ms, 95th percentile 30 ms, most 41 ms (812 events)".
+std::string latency_text(std::vector<double> times) {
+    if (times.empty()) {
+        return "none measured (is chromium installed?)";
+    }
+    std::sort(times.begin(), times.end());
+    auto at = [&](double share) {
+        return times[std::min(times.size() - 1, static_cast<std::size_t>(share * times.size()))];
+    };
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "median %.0f ms, 95th percentile %.0f ms, most %.0f ms (%zu events)", at(0.5),
+                  at(0.95), times.back(), times.size());
+    return text;
+}
+
+// The 64 boards again with the station page open: in one tab, which measures the time from an
+// event to its tile, then in 20 tabs at once.
+void page_figures(const Tools& tools, const std::string& recipe, const std::string& image,
+                  const FleetRun& one) {
+    constexpr int kFleetBoards = 64;
+    for (int tabs : {1, 20}) {
+        FleetRun served = fleet_on_boards(tools, kFleetBoards, recipe, image,
+                                          "page" + std::to_string(tabs), tabs);
+        std::printf(
+            "%d boards with the page open in %d %s: wall %s (%s of one alone), %d of %d "
+            "exact, the fleet's CPU %s against its tools' %s (%.1f%%)\n",
+            kFleetBoards, tabs, tabs == 1 ? "tab" : "tabs",
+            bench::format_seconds(served.wall).c_str(),
+            bench::format_ratio(served.wall, one.wall).c_str(), served.exact, kFleetBoards,
+            bench::format_seconds(served.own_cpu).c_str(),
+            bench::format_seconds(served.children_cpu).c_str(),
+            100 * served.own_cpu / served.children_cpu);
+        std::printf("  event to tile in the browser: %s\n",
+                    latency_text(served.latencies_ms).c_str());
+    }
+}
+
 void fleet_figures(const Tools& tools) {
     constexpr int kFleetBoards = 64;
     const std::string image = bench::firmware_image(kParallelImageBytes, 64);
@@ -373,6 +492,7 @@ void fleet_figures(const Tools& tools) {
                 bench::format_seconds(many.own_cpu).c_str(), 2 * kFleetBoards,
                 bench::format_seconds(many.children_cpu).c_str(),
                 100 * many.own_cpu / many.children_cpu);
+    page_figures(tools, recipe, image, one);
     int answered = 0;
     double scan = scan_seconds(tools, answered);
     std::printf("scan of 127.0.0.0/24 (254 addresses, %d answering): wall %s\n", answered,

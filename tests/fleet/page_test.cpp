@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
+#include "browser.h"
 #include "e2e/tool.h"
 #include "e2e/upload_board.h"
-#include "fleet/browser.h"
 #include "sim/sim_process.h"
 
 using namespace std::chrono_literals;

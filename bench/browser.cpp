@@ -1,4 +1,4 @@
-#include "fleet/browser.h"
+#include "browser.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -49,17 +49,25 @@ Browser::Browser(int width, int height) {
     if (!start_process(width, height)) {
         return;
     }
-    nlohmann::json target = call("Target.createTarget", {{"url", "about:blank"}}, false);
-    nlohmann::json attached =
-        call("Target.attachToTarget",
-             {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false);
-    session_ = attached.value("sessionId", "");
-    if (session_.empty()) {
-        error_ = "chromium gave no page: " + target.dump() + attached.dump();
-        return;
+    if (new_tab() < 0) {
+        error_ = "chromium opened no tab";
     }
-    call("Page.enable", nlohmann::json::object());
-    call("Runtime.enable", nlohmann::json::object());
+}
+
+int Browser::new_tab() {
+    nlohmann::json target = call("Target.createTarget", {{"url", "about:blank"}});
+    nlohmann::json attached =
+        target.is_object()
+            ? call("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}})
+            : nullptr;
+    if (!attached.is_object() || !attached.contains("sessionId")) {
+        return -1;
+    }
+    tabs_.push_back(attached["sessionId"]);
+    const int tab = static_cast<int>(tabs_.size()) - 1;
+    call("Page.enable", nlohmann::json::object(), tab);
+    call("Runtime.enable", nlohmann::json::object(), tab);
+    return tab;
 }
 
 bool Browser::start_process(int width, int height) {
@@ -111,7 +119,7 @@ bool Browser::start_process(int width, int height) {
     from_browser_ = answers[0];
     if (failed != 0) {
         pid_ = -1;
-        error_ = "cannot start chromium (make test installs it)";
+        error_ = "cannot start chromium (make test and make faults install it)";
         return false;
     }
     return true;
@@ -119,8 +127,8 @@ bool Browser::start_process(int width, int height) {
 
 Browser::~Browser() {
     if (pid_ > 0) {
-        if (!session_.empty()) {
-            call("Browser.close", nlohmann::json::object(), false);
+        if (!tabs_.empty()) {
+            call("Browser.close", nlohmann::json::object());
         }
         int status = 0;
         bool ended = false;
@@ -143,12 +151,11 @@ Browser::~Browser() {
     std::filesystem::remove_all(profile_, ignored);
 }
 
-nlohmann::json Browser::call(const std::string& method, const nlohmann::json& params,
-                             bool in_page) {
+nlohmann::json Browser::call(const std::string& method, const nlohmann::json& params, int tab) {
     const int id = next_id_++;
     nlohmann::json message = {{"id", id}, {"method", method}, {"params", params}};
-    if (in_page) {
-        message["sessionId"] = session_;
+    if (tab >= 0) {
+        message["sessionId"] = tabs_.at(static_cast<std::size_t>(tab));
     }
     std::string text = message.dump();
     text.push_back('\0');
@@ -178,13 +185,13 @@ nlohmann::json Browser::call(const std::string& method, const nlohmann::json& pa
     }
 }
 
-void Browser::open(const std::string& url) {
-    call("Page.navigate", {{"url", url}});
+void Browser::open(const std::string& url, int tab) {
+    call("Page.navigate", {{"url", url}}, tab);
 }
 
-nlohmann::json Browser::evaluate(const std::string& expression) {
+nlohmann::json Browser::evaluate(const std::string& expression, int tab) {
     nlohmann::json result =
-        call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}});
+        call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, tab);
     if (!result.is_object() || result.contains("exceptionDetails")) {
         return nullptr;
     }
@@ -203,7 +210,7 @@ bool Browser::wait_for(const std::string& expression, std::chrono::milliseconds 
 }
 
 std::string Browser::screenshot() {
-    nlohmann::json shot = call("Page.captureScreenshot", {{"format", "png"}});
+    nlohmann::json shot = call("Page.captureScreenshot", {{"format", "png"}}, 0);
     return shot.is_object() ? from_base64(shot.value("data", "")) : "";
 }
 
