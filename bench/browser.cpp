@@ -37,7 +37,7 @@ bool high_pipe(int ends[2]) {
 
 }  // namespace
 
-Browser::Browser(int width, int height) {
+Browser::Browser(int width, int height) : width_(width), height_(height) {
     char folder[] = "/tmp/tvflash_chromium_XXXXXX";
     if (mkdtemp(folder) == nullptr) {
         error_ = "mkdtemp failed";
@@ -67,6 +67,10 @@ int Browser::new_tab() {
     const int tab = static_cast<int>(tabs_.size()) - 1;
     call("Page.enable", nlohmann::json::object(), tab);
     call("Runtime.enable", nlohmann::json::object(), tab);
+    // The page's own area is the whole window, as on a screen in full-screen mode.
+    call("Emulation.setDeviceMetricsOverride",
+         {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}},
+         tab);
     return tab;
 }
 

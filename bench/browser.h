@@ -44,6 +44,8 @@ class Browser {
     nlohmann::json call(const std::string& method, const nlohmann::json& params, int tab = -1);
     bool start_process(int width, int height);
 
+    int width_;
+    int height_;
     pid_t pid_ = -1;
     int to_browser_ = -1;
     int from_browser_ = -1;
