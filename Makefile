@@ -4,12 +4,15 @@
 
 PRESET ?= dev
 # What the targets install with apt-get when it is missing. A release build needs the compiler,
-# the build tools and the JSON library of tvflash-fleet's records.
-RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev
-# The tests add GoogleTest, and tshark and tcpdump for the dissector's tests; DEBIAN_FRONTEND (kept
-# through sudo) answers wireshark-common's question about capture rights with its default, so
-# nothing waits for input.
-APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump
+# the build tools, the JSON library of tvflash-fleet's records and the HTTP library of its page
+# (found through pkg-config).
+RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libcpp-httplib-dev pkgconf
+# A real browser, headless, for the station page's tests and figures, with a font to draw it.
+BROWSER_APT_PACKAGES := chromium fonts-dejavu-core
+# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, and the browser;
+# DEBIAN_FRONTEND (kept through sudo) answers wireshark-common's question about capture rights
+# with its default, so nothing waits for input.
+APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump $(BROWSER_APT_PACKAGES)
 FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 # clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
@@ -21,9 +24,10 @@ PACKAGE_APT_PACKAGES := lintian
 VERSION := $(shell grep -m 1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d ' ' -f 2)
 
 # The Windows build: the cross compiler, GoogleTest's sources for its unit tests, Wine, which runs
-# them (also while building, to list them), and groff for the manual pages as text in the zip.
+# them (also while building, to list them), groff for the manual pages as text in the zip, and
+# patch, which applies Debian's patches to the HTTP library's source the build fetches.
 WINDOWS_APT_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 \
-	groff-base
+	groff-base nlohmann-json3-dev patch
 # Its tests: a virtual display with xdotool for the message boxes, and ImageMagick's import, which
 # photographs the console window in the console tests.
 WINDOWS_TEST_APT_PACKAGES := xvfb xdotool imagemagick
@@ -96,9 +100,10 @@ bench: release ## the upload benchmark (a few minutes)
 
 # What the link survives (a few minutes): the survival table under network faults and the
 # many-boards figures, then tvflash-fleet's figures (64 boards at once, its CPU, a /24 scan of
-# 127.0.0.0/24, 1000 targets at -j 256 within 1024 open files, which prlimit of util-linux sets).
-# Prints, judges nothing.
+# 127.0.0.0/24, 1000 targets at -j 256 within 1024 open files, which prlimit of util-linux sets;
+# the station page open in chromium, in one tab and in 20). Prints, judges nothing.
 faults: release ## uploads under network faults, many boards at once (a few minutes)
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(BROWSER_APT_PACKAGES)"
 	build/release/bench/tvflash_faults
 
 # Installs the programs and their manual pages, under PREFIX when given (default /usr/local).
