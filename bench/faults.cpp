@@ -274,25 +274,31 @@ int free_port() {
     return bound ? ntohs(local.sin_port) : 0;
 }
 
-// The station page open in tabs of a browser while a run goes on: a thread opens them as soon as
-// the fleet's page answers; afterwards each tab tells the time from every event it drew to its
-// tile.
-class PageTabs {
+// The station page open while a run goes on: in tabs of a browser, opened as soon as the fleet's
+// page answers (afterwards each tab tells the time from every event it drew to its tile), and
+// read by plain clients that follow the event stream as a browser elsewhere would, without
+// drawing it on this machine's cores.
+class PageWatch {
   public:
-    PageTabs(int tabs, int port) : tabs_(tabs), port_(port) {
-        if (browser_.started()) {
+    PageWatch(int tabs, int readers, int port) : tabs_(tabs), port_(port) {
+        if (tabs_ > 0) {
+            browser_.emplace(1920, 1080);
+        }
+        if (browser_ && browser_->started()) {
             opener_ = std::thread([this] { open_tabs(); });
         }
+        for (int i = 0; i < readers; ++i) {
+            readers_.emplace_back([this] { read_events(); });
+        }
     }
-    ~PageTabs() { join(); }
+    ~PageWatch() { join(); }
 
-    bool started() const { return browser_.started(); }
     // Every tab's event-to-tile times in milliseconds, once the run is over.
     std::vector<double> latencies() {
         join();
         std::vector<double> all;
-        for (int tab = 0; tab < browser_.tabs(); ++tab) {
-            nlohmann::json times = browser_.evaluate("window.tvflashLatencies", tab);
+        for (int tab = 0; browser_ && tab < browser_->tabs(); ++tab) {
+            nlohmann::json times = browser_->evaluate("window.tvflashLatencies", tab);
             for (const nlohmann::json& time : times.is_array() ? times : nlohmann::json::array()) {
                 all.push_back(time.get<double>());
             }
@@ -301,26 +307,41 @@ class PageTabs {
     }
 
   private:
-    void open_tabs() {
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    void wait_for_page() {
         httplib::Client client("127.0.0.1", port_);
         for (int tries = 0; tries < 600 && !client.Get("/api/state"); ++tries) {
             bench::pause_ms(20);
         }
-        const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
-        for (int tab = 0; tab < tabs_ && (tab == 0 || browser_.new_tab() == tab); ++tab) {
-            browser_.open(url, tab);
+    }
+    void open_tabs() {
+        wait_for_page();
+        for (int tab = 0; tab < tabs_ && (tab == 0 || browser_->new_tab() == tab); ++tab) {
+            browser_->open(url(), tab);
         }
+    }
+    // Follows the stream to the run's end; the fleet's going ends it.
+    void read_events() {
+        wait_for_page();
+        httplib::Client client("127.0.0.1", port_);
+        client.Get("/api/events", [](const char*, std::size_t) { return true; });
     }
     void join() {
         if (opener_.joinable()) {
             opener_.join();
         }
+        for (std::thread& reader : readers_) {
+            if (reader.joinable()) {
+                reader.join();
+            }
+        }
     }
 
-    pagetest::Browser browser_{1920, 1080};
+    std::optional<pagetest::Browser> browser_;
     int tabs_;
     int port_;
     std::thread opener_;
+    std::vector<std::thread> readers_;
 };
 
 struct FleetRun {
@@ -331,21 +352,26 @@ struct FleetRun {
     std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
 };
 
-// Runs the recipe on count boards at once, each a simulator on an address of its own; with tabs,
-// the fleet serves its page and a browser has it open in that many tabs.
+// How the page is open during a run: tabs of a browser, and plain readers of its event stream.
+struct PageOpen {
+    int tabs = 0;
+    int readers = 0;
+};
+
+// Runs the recipe on count boards at once, each a simulator on an address of its own; with the
+// page open, the fleet serves it.
 FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recipe,
-                         const std::string& image, const std::string& name, int tabs = 0) {
+                         const std::string& image, const std::string& name, PageOpen open = {}) {
     std::vector<std::pair<bench::Background, std::uint16_t>> sims;
     std::vector<std::string> argv{tools.fleet, "run",
                                   "-j",        std::to_string(count),
                                   "--logs",    (tools.work / name / "logs").string(),
                                   recipe};
-    std::optional<PageTabs> page;
-    if (tabs > 0) {
+    std::optional<PageWatch> page;
+    if (open.tabs + open.readers > 0) {
         const int port = free_port();
-        argv.insert(argv.begin() + 2, {"--serve", "127.0.0.1:" + std::to_string(port), "--db",
-                                       (tools.work / name / "records.db").string()});
-        page.emplace(tabs, port);
+        argv.insert(argv.begin() + 2, {"--serve", "127.0.0.1:" + std::to_string(port)});
+        page.emplace(open.tabs, open.readers, port);
     }
     for (int i = 0; i < count; ++i) {
         std::string address = "127.0.0." + std::to_string(2 + i);
@@ -450,25 +476,36 @@ std::string latency_text(std::vector<double> times) {
     return text;
 }
 
-// The 64 boards again with the station page open: in one tab, which measures the time from an
-// event to its tile, then in 20 tabs at once.
+// The 64 boards again with the station page open: in one tab of a browser, which measures the
+// time from an event to its tile; followed by 20 readers, as by 20 browsers elsewhere; and in 20
+// tabs of a browser on this machine.
 void page_figures(const Tools& tools, const std::string& recipe, const std::string& image,
                   const FleetRun& one) {
     constexpr int kFleetBoards = 64;
-    for (int tabs : {1, 20}) {
+    const struct {
+        PageOpen open;
+        const char* how;
+    } rows[] = {
+        {{1, 0}, "in a browser"},
+        {{0, 20}, "followed by 20 readers"},
+        {{20, 0}, "in 20 tabs of a browser on this machine"},
+    };
+    int serial = 0;
+    for (const auto& row : rows) {
         FleetRun served = fleet_on_boards(tools, kFleetBoards, recipe, image,
-                                          "page" + std::to_string(tabs), tabs);
+                                          "page" + std::to_string(++serial), row.open);
         std::printf(
-            "%d boards with the page open in %d %s: wall %s (%s of one alone), %d of %d "
-            "exact, the fleet's CPU %s against its tools' %s (%.1f%%)\n",
-            kFleetBoards, tabs, tabs == 1 ? "tab" : "tabs",
-            bench::format_seconds(served.wall).c_str(),
+            "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
+            "fleet's CPU %s against its tools' %s (%.1f%%)\n",
+            kFleetBoards, row.how, bench::format_seconds(served.wall).c_str(),
             bench::format_ratio(served.wall, one.wall).c_str(), served.exact, kFleetBoards,
             bench::format_seconds(served.own_cpu).c_str(),
             bench::format_seconds(served.children_cpu).c_str(),
             100 * served.own_cpu / served.children_cpu);
-        std::printf("  event to tile in the browser: %s\n",
-                    latency_text(served.latencies_ms).c_str());
+        if (row.open.tabs > 0) {
+            std::printf("  event to tile in the browser: %s\n",
+                        latency_text(served.latencies_ms).c_str());
+        }
     }
 }
 

@@ -29,7 +29,7 @@ targets=()
 for n in $(seq 2 13); do targets+=("127.0.0.$n:4100"); done
 
 sim() {
-    "$bin/sim/tvflash-sim" --port 4100 "$@" >/dev/null 2>&1 &
+    "$bin/tvflash-sim" --port 4100 "$@" >/dev/null 2>&1 &
     pids+=($!)
 }
 (cd "$work" && exec "$bin/tvflash-fleet" run --watch --gone 60 -j 3 --db none --logs logs \

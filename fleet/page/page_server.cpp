@@ -33,6 +33,10 @@ constexpr std::size_t kServerThreads = 48;
 // An event stream with nothing to send writes a comment this often, so that a browser that went
 // away is noticed.
 constexpr auto kKeepAliveEvery = 10s;
+// An event stream writes at most this often, each time everything that came meanwhile: during an
+// upload there are hundreds of events a second, and a write each would cost the fleet a thread's
+// wake-up and a system call per event and page.
+constexpr auto kWriteEvery = 40ms;
 // How long a closing run waits for its streams to send their last events.
 constexpr auto kDrainFor = 1s;
 constexpr auto kStartWithin = 5s;
@@ -81,7 +85,9 @@ void serve_events(LivePage& live, httplib::Response& res) {
             if (out.empty()) {
                 out = ": still here\n\n";
             }
-            return sink.write(out.data(), out.size());
+            const bool written = sink.write(out.data(), out.size());
+            std::this_thread::sleep_for(kWriteEvery);
+            return written;
         },
         [&live, client](bool) { live.detach(client); });
 }
@@ -167,8 +173,10 @@ PageServer::PageServer() : impl_(std::make_unique<Impl>()) {
         [](socket_t socket) { net::set_listening_options(static_cast<std::intptr_t>(socket)); });
     // One request a connection: no thread waits on an idle connection, and a stop ends at once.
     server.set_keep_alive_max_count(1);
+    // Each event goes out as it comes, not when the last one was acknowledged.
+    server.set_tcp_nodelay(true);
     server.set_keep_alive_timeout(2);
-    server.set_read_timeout(5);
+    server.set_read_timeout(2);
     server.set_write_timeout(2);
     server.set_payload_max_length(64 * 1024);
 }

@@ -35,8 +35,9 @@
     let tiles = new Map(); // target -> tile
     let finished = null; // run_finished, once it came
 
-    // Event to tile, in milliseconds, for the figures of make faults (the last 1000).
+    // Event to tile, in milliseconds, for the figures of make faults (the last 100000).
     window.tvflashLatencies = [];
+    const LATENCIES_KEPT = 100000;
 
     function element(tag, className, parent) {
         const node = document.createElement(tag);
@@ -238,7 +239,7 @@
         drawTotals();
         const latency = Date.now() - Date.parse(e.time);
         window.tvflashLatencies.push(latency);
-        if (window.tvflashLatencies.length > 1000) {
+        if (window.tvflashLatencies.length > LATENCIES_KEPT) {
             window.tvflashLatencies.shift();
         }
     }
