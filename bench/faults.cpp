@@ -350,6 +350,7 @@ struct FleetRun {
     double children_cpu = 0;           // the tools it ran
     int exact = 0;                     // boards that stored the exact image
     std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
+    double page_threads_cpu = 0;       // the fleet's threads but its main one: the page's server
 };
 
 // How the page is open during a run: tabs of a browser, and plain readers of its event stream.
@@ -382,9 +383,11 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
         }
     }
     bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
-    FleetRun figures{run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}};
+    FleetRun figures{
+        run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0};
     if (page) {
         figures.latencies_ms = page->latencies();
+        figures.page_threads_cpu = run.other_threads_cpu_seconds;
     }
     // wait4 counts the children the fleet reaped into its own figure.
     figures.own_cpu = run.cpu_seconds - figures.children_cpu;
@@ -496,12 +499,14 @@ void page_figures(const Tools& tools, const std::string& recipe, const std::stri
                                           "page" + std::to_string(++serial), row.open);
         std::printf(
             "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
-            "fleet's CPU %s against its tools' %s (%.1f%%)\n",
+            "fleet's CPU %s against its tools' %s (%.1f%%), of which its page's server threads "
+            "%s\n",
             kFleetBoards, row.how, bench::format_seconds(served.wall).c_str(),
             bench::format_ratio(served.wall, one.wall).c_str(), served.exact, kFleetBoards,
             bench::format_seconds(served.own_cpu).c_str(),
             bench::format_seconds(served.children_cpu).c_str(),
-            100 * served.own_cpu / served.children_cpu);
+            100 * served.own_cpu / served.children_cpu,
+            bench::format_seconds(served.page_threads_cpu).c_str());
         if (row.open.tabs > 0) {
             std::printf("  event to tile in the browser: %s\n",
                         latency_text(served.latencies_ms).c_str());

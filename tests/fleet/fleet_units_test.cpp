@@ -3,7 +3,10 @@
 // station's decisions.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <numeric>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -669,4 +672,47 @@ TEST(FleetPage, RecordsQuerySamples) {
     EXPECT_EQ(page["more"], true);
     EXPECT_EQ(page["rows"][0]["id"], 7);
     EXPECT_FALSE(page["rows"][0].contains("transcript"));
+}
+
+TEST(FleetPage, ReadersOnThreadsOfTheirOwnGetEveryEventInOrder) {
+    PageRun run;
+    LivePage page(run.plan, run.context, RunShape{}, PageLimits{4, 100000, 1 << 26});
+    constexpr int kEvents = 400;
+    std::vector<std::thread> readers;
+    std::vector<std::vector<int>> ids(3);
+    std::atomic<int> attached{0};
+    for (std::vector<int>& seen : ids) {
+        readers.emplace_back([&page, &seen, &attached] {
+            std::string text;
+            std::shared_ptr<PageClient> client = page.attach(text);
+            ++attached;
+            for (int reads = 0;
+                 reads < 10000 && page.next(*client, std::chrono::milliseconds(5), text); ++reads) {
+                for (std::size_t at = text.find("id: "); at != std::string::npos;
+                     at = text.find("id: ", at + 1)) {
+                    seen.push_back(std::stoi(text.substr(at + 4)));
+                }
+            }
+            page.detach(client);
+        });
+    }
+    for (int waits = 0; waits < 1000 && attached < 3; ++waits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    page.on_event(PageRun::event(EventKind::run_started, 0, 1));
+    for (int i = 0; i < kEvents; ++i) {
+        page.on_event(PageRun::event(i % 2 ? EventKind::step_started : EventKind::board_started,
+                                     static_cast<std::size_t>(i % 2), 1));
+    }
+    page.on_event(PageRun::event(EventKind::run_finished, 0, 2));
+    page.close();
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    std::vector<int> all(kEvents + 2);
+    std::iota(all.begin(), all.end(), 1);
+    for (const std::vector<int>& seen : ids) {
+        EXPECT_EQ(seen, all);
+    }
+    EXPECT_EQ(page.clients(), 0u);
 }
