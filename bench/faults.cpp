@@ -324,7 +324,10 @@ class PageWatch {
     void read_events() {
         wait_for_page();
         httplib::Client client("127.0.0.1", port_);
-        client.Get("/api/events", [](const char*, std::size_t) { return true; });
+        client.Get("/api/events", [this](const char*, std::size_t length) {
+            bytes_read_ += length;
+            return true;
+        });
     }
     void join() {
         if (opener_.joinable()) {
@@ -337,6 +340,10 @@ class PageWatch {
         }
     }
 
+  public:
+    std::atomic<std::size_t> bytes_read_{0};  // by the readers
+
+  private:
     std::optional<pagetest::Browser> browser_;
     int tabs_;
     int port_;
@@ -351,6 +358,7 @@ struct FleetRun {
     int exact = 0;                     // boards that stored the exact image
     std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
     double page_threads_cpu = 0;       // the fleet's threads but its main one: the page's server
+    std::size_t bytes_read = 0;        // by the page's readers
 };
 
 // How the page is open during a run: tabs of a browser, and plain readers of its event stream.
@@ -388,6 +396,7 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
     if (page) {
         figures.latencies_ms = page->latencies();
         figures.page_threads_cpu = run.other_threads_cpu_seconds;
+        figures.bytes_read = page->bytes_read_;
     }
     // wait4 counts the children the fleet reaped into its own figure.
     figures.own_cpu = run.cpu_seconds - figures.children_cpu;
@@ -479,30 +488,31 @@ std::string latency_text(std::vector<double> times) {
     return text;
 }
 
-// The 64 boards again with the station page open: in one tab of a browser, which measures the
-// time from an event to its tile; followed by 20 readers, as by 20 browsers elsewhere; and in 20
-// tabs of a browser on this machine.
+// The boards again with the station page open: 8 and 64 boards with it open in one tab of a
+// browser, which measures the time from an event to its tile; 64 followed by 20 readers, as by 20
+// browsers elsewhere; and 64 with it open in 20 tabs of a browser on this machine.
 void page_figures(const Tools& tools, const std::string& recipe, const std::string& image,
                   const FleetRun& one) {
-    constexpr int kFleetBoards = 64;
     const struct {
+        int boards;
         PageOpen open;
         const char* how;
     } rows[] = {
-        {{1, 0}, "in a browser"},
-        {{0, 20}, "followed by 20 readers"},
-        {{20, 0}, "in 20 tabs of a browser on this machine"},
+        {8, {1, 0}, "in a browser"},
+        {64, {1, 0}, "in a browser"},
+        {64, {0, 20}, "followed by 20 readers"},
+        {64, {20, 0}, "in 20 tabs of a browser on this machine"},
     };
     int serial = 0;
     for (const auto& row : rows) {
-        FleetRun served = fleet_on_boards(tools, kFleetBoards, recipe, image,
+        FleetRun served = fleet_on_boards(tools, row.boards, recipe, image,
                                           "page" + std::to_string(++serial), row.open);
         std::printf(
             "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
             "fleet's CPU %s against its tools' %s (%.1f%%), of which its page's server threads "
             "%s\n",
-            kFleetBoards, row.how, bench::format_seconds(served.wall).c_str(),
-            bench::format_ratio(served.wall, one.wall).c_str(), served.exact, kFleetBoards,
+            row.boards, row.how, bench::format_seconds(served.wall).c_str(),
+            bench::format_ratio(served.wall, one.wall).c_str(), served.exact, row.boards,
             bench::format_seconds(served.own_cpu).c_str(),
             bench::format_seconds(served.children_cpu).c_str(),
             100 * served.own_cpu / served.children_cpu,
@@ -510,6 +520,9 @@ void page_figures(const Tools& tools, const std::string& recipe, const std::stri
         if (row.open.tabs > 0) {
             std::printf("  event to tile in the browser: %s\n",
                         latency_text(served.latencies_ms).c_str());
+        }
+        if (row.open.readers > 0) {
+            std::printf("  the readers read %zu KiB of events\n", served.bytes_read / 1024);
         }
     }
 }
