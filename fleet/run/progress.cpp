@@ -27,6 +27,25 @@ constexpr std::array<std::pair<std::string_view, Stage>, 6> kStageTexts{{
     {"Flash memory configuration", Stage::reading},
 }};
 
+// Each stage's word for machines and its text for the live view, in the order of Stage.
+struct StageNames {
+    Stage stage;
+    const char* word;
+    std::string_view text;
+};
+constexpr std::array<StageNames, 8> kStageNames{{
+    {Stage::starting, "starting", "starting"},
+    {Stage::probing, "probing", "probing"},
+    {Stage::erasing, "erasing", "erasing"},
+    {Stage::uploading, "uploading", "uploading"},
+    {Stage::checking, "checking", "checking"},
+    {Stage::writing, "writing", "writing flash"},
+    {Stage::reading, "reading", "reading the flash map"},
+    {Stage::operator_question, "question", "waiting for the operator (bootloader question)"},
+}};
+static_assert(kStageNames[static_cast<std::size_t>(Stage::operator_question)].stage ==
+              Stage::operator_question);
+
 bool names_failure(std::string_view line) {
     return line.find("FAILED") != std::string_view::npos ||
            line.find("ERROR") != std::string_view::npos;
@@ -81,50 +100,16 @@ void StepProgress::set_operator_question(bool asking) {
 }
 
 std::string stage_text(Stage stage, int percent) {
-    switch (stage) {
-        case Stage::starting:
-            return "starting";
-        case Stage::probing:
-            return "probing";
-        case Stage::erasing:
-            return "erasing";
-        case Stage::uploading: {
-            std::string number = std::to_string(percent);
-            return "uploading " + std::string(3 - std::min<std::size_t>(number.size(), 3), ' ') +
-                   number + "%";
-        }
-        case Stage::checking:
-            return "checking";
-        case Stage::writing:
-            return "writing flash";
-        case Stage::reading:
-            return "reading the flash map";
-        case Stage::operator_question:
-            return "waiting for the operator (bootloader question)";
+    if (stage == Stage::uploading) {
+        std::string number = std::to_string(percent);
+        return "uploading " + std::string(3 - std::min<std::size_t>(number.size(), 3), ' ') +
+               number + "%";
     }
-    return "";
+    return std::string(kStageNames[static_cast<std::size_t>(stage)].text);
 }
 
 const char* stage_word(Stage stage) {
-    switch (stage) {
-        case Stage::starting:
-            return "starting";
-        case Stage::probing:
-            return "probing";
-        case Stage::erasing:
-            return "erasing";
-        case Stage::uploading:
-            return "uploading";
-        case Stage::checking:
-            return "checking";
-        case Stage::writing:
-            return "writing";
-        case Stage::reading:
-            return "reading";
-        case Stage::operator_question:
-            return "question";
-    }
-    return "";
+    return kStageNames[static_cast<std::size_t>(stage)].word;
 }
 
 std::string verdict_line(std::string_view output) {

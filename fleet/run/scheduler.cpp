@@ -103,6 +103,8 @@ void Scheduler::start_child(Slot& slot, ChildStart child) {
     // them.
     command.err = subprocess::Sink::to_output;
     command.own_group = true;
+    // A tool ends with the fleet, even when the fleet is killed.
+    command.end_with_parent = true;
     std::string error;
     slot.child = set_->start(command, error);
     apply(slot, slot.child ? slot.board->child_started(Clock::now(), wall_now())
@@ -161,6 +163,9 @@ bool Scheduler::interrupt_pending() const {
 // A run's first interrupt ends its tools; a station's first lets the runs in progress finish
 // and the second ends them. An interrupt after that kills them at once.
 void Scheduler::take_interrupts() {
+    // An interrupt is counted only while the process set waits; one that came meanwhile is
+    // taken now.
+    set_->pause(milliseconds(0));
     while (interrupt_pending()) {
         ++interrupts_taken_;
         const int before = level_;

@@ -1,6 +1,7 @@
 // Child processes on POSIX systems: posix_spawn (or fork and exec), pipes read after one ppoll
 // over every child's pipes, and wait4 for the end with the child's resource usage.
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,9 +12,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <sys/prctl.h>
+#elif defined(__APPLE__)
+#include <mach-o/dyld.h>
+#elif defined(__FreeBSD__) || defined(__DragonFly__)
+#include <sys/procctl.h>
+#include <sys/sysctl.h>
+#endif
+
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -33,6 +46,68 @@ std::atomic<int> interrupt_count{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose handling catch_interrupts changes; children get back what the program had.
+constexpr int kChangedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// The kernel ends a child with its parent (see Command::end_with_parent).
+#if defined(__linux__) || defined(PROC_PDEATHSIG_CTL)
+constexpr bool kParentDeathSignal = true;
+#else
+constexpr bool kParentDeathSignal = false;
+#endif
+
+// posix_spawn can close every descriptor but the standard streams in the child: glibc's
+// closefrom action, or Apple's flag that makes every descriptor not named by an action
+// close-on-exec. Elsewhere every child is forked.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+#define TVFLASH_SPAWN_CLOSEFROM 1
+constexpr bool kSpawnClosesDescriptors = true;
+#elif defined(POSIX_SPAWN_CLOEXEC_DEFAULT)
+constexpr bool kSpawnClosesDescriptors = true;
+#else
+constexpr bool kSpawnClosesDescriptors = false;
+#endif
+
+// The signals of kChangedSignals that were ignored when the first set was made: they stay
+// ignored, in the program and in its children (nohup's SIGHUP).
+const sigset_t& ignored_at_start() {
+    static const sigset_t ignored = [] {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int number : kChangedSignals) {
+            struct sigaction current {};
+            if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+                sigaddset(&set, number);
+            }
+        }
+        return set;
+    }();
+    return ignored;
+}
+
+// What a child resets to the default handling: the changed signals but those ignored at start.
+sigset_t child_defaults() {
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int number : kChangedSignals) {
+        if (!sigismember(&ignored_at_start(), number)) {
+            sigaddset(&defaults, number);
+        }
+    }
+    return defaults;
+}
+
+// A SIGCHLD ignored (inherited so from the parent) makes the kernel reap every child at once, and
+// wait4 then finds none: each child's end would read as unknown.
+void reset_ignored_sigchld() {
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        sigemptyset(&defaults.sa_mask);
+        sigaction(SIGCHLD, &defaults, nullptr);
+    }
+}
 
 // A child whose pipes closed before it ended is looked at again this often.
 constexpr auto kExitRecheck = std::chrono::milliseconds(10);
@@ -214,22 +289,23 @@ void add_file_actions(posix_spawn_file_actions_t& actions, const Plumbing& plumb
     } else {
         add_output_action(actions, STDERR_FILENO, plumbing.child_err, plumbing.err_path);
     }
+#if defined(TVFLASH_SPAWN_CLOSEFROM)
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
 }
 
-// The child starts with no signal blocked and the default handling of those the parent may catch
-// or ignore.
+// The child starts with no signal blocked and the handling of the changed signals that the
+// program started with.
 void set_signal_attributes(posix_spawnattr_t& attributes, bool own_group) {
     sigset_t none;
     sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int number : kInterruptSignals) {
-        sigaddset(&defaults, number);
-    }
-    sigaddset(&defaults, SIGPIPE);
+    sigset_t defaults = child_defaults();
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#if defined(POSIX_SPAWN_CLOEXEC_DEFAULT) && !defined(TVFLASH_SPAWN_CLOSEFROM)
+    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
     if (own_group) {
         posix_spawnattr_setpgroup(&attributes, 0);
         flags |= POSIX_SPAWN_SETPGROUP;
@@ -258,6 +334,48 @@ pid_t spawn_child(const Command& command, const Plumbing& plumbing, std::string&
     return pid;
 }
 
+bool is_executable_file(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+}
+
+// The file an exec runs for program: program itself when it holds a slash, else the first
+// executable file of that name in PATH's folders (an empty entry is the current folder); empty
+// when there is none.
+std::string find_program(const std::string& program) {
+    if (program.find('/') != std::string::npos) {
+        return program;
+    }
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/bin:/usr/bin";
+    for (std::size_t from = 0;;) {
+        std::size_t end = folders.find(':', from);
+        std::string folder = folders.substr(from, end - from);
+        std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+        if (!program.empty() && is_executable_file(candidate)) {
+            return candidate;
+        }
+        if (end == std::string::npos) {
+            return {};
+        }
+        from = end + 1;
+    }
+}
+
+// Everything the forked child needs, made ready before the fork: after it, the child makes only
+// async-signal-safe calls until the exec.
+struct ForkPlan {
+    const char* path = nullptr;  // the program's file, found in PATH
+    char* const* args = nullptr;
+    const Plumbing* plumbing = nullptr;
+    sigset_t defaults{};  // the signals to set to their default handling
+    bool own_group = false;
+    pid_t end_with = 0;  // the parent whose end ends the child; 0: none
+    int report_fd = -1;  // the write end of the pipe that reports a failed start
+    int fd_limit = 0;    // descriptors are below this, for systems without close_range
+};
+
 // In the child after fork: only async-signal-safe calls until exec.
 bool redirect_output(int target, int fd, const char* path) {
     if (fd < 0) {
@@ -266,43 +384,155 @@ bool redirect_output(int target, int fd, const char* path) {
     return fd >= 0 && dup2(fd, target) >= 0;
 }
 
-[[noreturn]] void exec_child(char* const* args, const Plumbing& plumbing, bool own_group) {
-    if (own_group) {
+bool redirect_streams(const Plumbing& plumbing) {
+    int in_fd = plumbing.child_in >= 0
+                    ? plumbing.child_in
+                    : open(plumbing.in_path ? plumbing.in_path : "/dev/null", O_RDONLY);
+    return in_fd >= 0 && dup2(in_fd, STDIN_FILENO) >= 0 &&
+           redirect_output(STDOUT_FILENO, plumbing.child_out, plumbing.out_path) &&
+           (plumbing.err_to_out
+                ? dup2(STDOUT_FILENO, STDERR_FILENO) >= 0
+                : redirect_output(STDERR_FILENO, plumbing.child_err, plumbing.err_path));
+}
+
+// Asks the kernel to kill this child when parent ends; false when it has ended already, before
+// the request could take effect.
+bool end_with(pid_t parent) {
+#if defined(__linux__)
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        return false;
+    }
+#elif defined(PROC_PDEATHSIG_CTL)
+    int number = SIGKILL;
+    if (procctl(P_PID, 0, PROC_PDEATHSIG_CTL, &number) != 0) {
+        return false;
+    }
+#endif
+    if (getppid() != parent) {
+        errno = ESRCH;
+        return false;
+    }
+    return true;
+}
+
+// Closes every descriptor from 3 up but keep (a descriptor above the standard streams).
+void close_other_descriptors(int keep, int limit) {
+#if defined(SYS_close_range)
+    const unsigned first = STDERR_FILENO + 1;
+    const unsigned kept = static_cast<unsigned>(std::max(keep, STDERR_FILENO));
+    if ((kept <= first || syscall(SYS_close_range, first, kept - 1, 0) == 0) &&
+        syscall(SYS_close_range, kept + 1, ~0U, 0) == 0) {
+        return;
+    }
+#endif
+    for (int fd = STDERR_FILENO + 1; fd < limit; ++fd) {
+        if (fd != keep) {
+            close(fd);
+        }
+    }
+}
+
+[[noreturn]] void report_and_exit(int report_fd) {
+    int error = errno;
+    ssize_t written = write(report_fd, &error, sizeof error);
+    (void)written;
+    _exit(127);
+}
+
+[[noreturn]] void exec_child(const ForkPlan& plan) {
+    if (plan.own_group) {
         setpgid(0, 0);
+    }
+    if (plan.end_with != 0 && !end_with(plan.end_with)) {
+        report_and_exit(plan.report_fd);
+    }
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int number : kChangedSignals) {
+        if (sigismember(&plan.defaults, number)) {
+            sigaction(number, &defaults, nullptr);
+        }
     }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
-    for (int number : kInterruptSignals) {
-        sigaction(number, &defaults, nullptr);
+    if (redirect_streams(*plan.plumbing)) {
+        close_other_descriptors(plan.report_fd, plan.fd_limit);
+        execv(plan.path, plan.args);
     }
-    sigaction(SIGPIPE, &defaults, nullptr);
-    int in_fd = plumbing.child_in >= 0
-                    ? plumbing.child_in
-                    : open(plumbing.in_path ? plumbing.in_path : "/dev/null", O_RDONLY);
-    bool ready = in_fd >= 0 && dup2(in_fd, STDIN_FILENO) >= 0 &&
-                 redirect_output(STDOUT_FILENO, plumbing.child_out, plumbing.out_path) &&
-                 (plumbing.err_to_out
-                      ? dup2(STDOUT_FILENO, STDERR_FILENO) >= 0
-                      : redirect_output(STDERR_FILENO, plumbing.child_err, plumbing.err_path));
-    if (ready) {
-        execv(args[0], args);
+    report_and_exit(plan.report_fd);
+}
+
+int descriptor_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return 65536;
     }
-    _exit(127);
+    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, INT_MAX));
+}
+
+// Reads the child's report: nothing comes when the exec succeeded (the pipe closes with it), the
+// error number when the start failed. The child has then set its process group, so a signal to
+// the group reaches it from now on.
+int read_report(int report_fd) {
+    int error = 0;
+    ssize_t got = -1;
+    do {
+        got = read(report_fd, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+void reap_failed(pid_t pid) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 pid_t fork_child(const Command& command, const Plumbing& plumbing, std::string& error) {
+    const std::string path = find_program(command.argv[0]);
+    if (path.empty()) {
+        error = "cannot start " + command.argv[0] + ": " + std::strerror(ENOENT);
+        return -1;
+    }
+    int report[2];
+    if (!open_pipe(report)) {
+        error = system_error("pipe", errno);
+        return -1;
+    }
     std::vector<char*> args = c_arguments(command.argv);
+    ForkPlan plan;
+    plan.path = path.c_str();
+    plan.args = args.data();
+    plan.plumbing = &plumbing;
+    plan.defaults = child_defaults();
+    plan.own_group = command.own_group;
+    plan.end_with = command.end_with_parent && kParentDeathSignal ? getpid() : 0;
+    plan.report_fd = report[1];
+    plan.fd_limit = descriptor_limit();
     pid_t pid = fork();
     if (pid == 0) {
-        exec_child(args.data(), plumbing, command.own_group);
+        exec_child(plan);
     }
+    int fork_error = errno;
+    close(report[1]);
+    int start_error = pid < 0 ? 0 : read_report(report[0]);
+    close(report[0]);
     if (pid < 0) {
-        error = system_error("fork", errno);
+        error = system_error("fork", fork_error);
+        return -1;
+    }
+    if (start_error != 0) {
+        reap_failed(pid);
+        error = "cannot start " + command.argv[0] + ": " + std::strerror(start_error);
+        return -1;
     }
     return pid;
+}
+
+// Whether command is started by fork and exec rather than by posix_spawn.
+bool forks(const Command& command) {
+    return command.start == Start::fork || !kSpawnClosesDescriptors ||
+           (command.end_with_parent && kParentDeathSignal);
 }
 
 // Waits for any of fds, the timeout (none: -1) passing, or a signal that mask lets through.
@@ -351,8 +581,20 @@ struct Process::State {
     bool reaped = false;
     Exit exit;
 
-    int exit_fd = -1;  // readable once the child has ended; -1 when there is none
+    int exit_fd = -1;    // readable once the child has ended; -1 when there is none
+    bool group = false;  // the child leads a process group of its own
     bool pipes_closed() const { return out_fd < 0 && err_fd < 0; }
+
+    // Sends the signal to the child's group (the children it started too), or to the child alone
+    // when it has none. Once the child is reaped its number may be another process's.
+    void signal(int number) const {
+        if (reaped) {
+            return;
+        }
+        if (!group || ::kill(-pid, number) != 0) {
+            ::kill(pid, number);
+        }
+    }
 
     // Once the child has ended, everything it wrote is in its pipes. A pipe that stays open after
     // that is held by another process that inherited it (under Wine, a service or the desktop
@@ -433,7 +675,7 @@ Process::Process(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 Process::~Process() {
     if (!state_->reaped) {
-        ::kill(state_->pid, SIGKILL);
+        state_->signal(SIGKILL);
         state_->reap(0);
     }
     close_fd(state_->out_fd);
@@ -485,18 +727,21 @@ bool Process::wait_exit(std::optional<std::chrono::milliseconds> timeout) {
 }
 
 void Process::terminate() {
-    if (!state_->reaped) {
-        ::kill(state_->pid, SIGTERM);
-    }
+    state_->signal(SIGTERM);
 }
 
 void Process::kill() {
-    if (!state_->reaped) {
-        ::kill(state_->pid, SIGKILL);
-    }
+    state_->signal(SIGKILL);
 }
 
-ProcessSet::ProcessSet() : state_(std::make_unique<State>()) {}
+ProcessSet::ProcessSet() : state_(std::make_unique<State>()) {
+    static const bool prepared = [] {
+        reset_ignored_sigchld();
+        ignored_at_start();
+        return true;
+    }();
+    (void)prepared;
+}
 
 ProcessSet::~ProcessSet() = default;
 
@@ -512,14 +757,15 @@ std::unique_ptr<Process> ProcessSet::start(const Command& command, std::string& 
     }
     auto state = std::make_unique<Process::State>();
     state->started = Clock::now();
-    state->pid = command.start == Start::fork ? fork_child(command, plumbing, error)
-                                              : spawn_child(command, plumbing, error);
+    state->pid = forks(command) ? fork_child(command, plumbing, error)
+                                : spawn_child(command, plumbing, error);
     plumbing.close_child_ends();
     if (state->pid < 0) {
         plumbing.close_all();
         return nullptr;
     }
     state->set = state_.get();
+    state->group = command.own_group;
     state->out_fd = plumbing.parent_out;
     state->err_fd = plumbing.parent_err;
     state->exit_fd = open_exit_fd(state->pid);
@@ -579,21 +825,49 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     return news ? WaitResult::news : WaitResult::timed_out;
 }
 
+WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
+    const int before = interrupt_count.load();
+    const Clock::time_point deadline = Clock::now() + duration;
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        std::vector<pollfd> none;
+        int ready = wait_for_fds(none, milliseconds_of(std::max(left, left.zero())),
+                                 state_->catching ? &state_->wait_mask : nullptr);
+        if (interrupt_count.load() != before) {
+            return WaitResult::interrupted;
+        }
+        if (ready < 0 && errno != EINTR) {
+            std::this_thread::sleep_for(deadline - Clock::now());
+        }
+        if (Clock::now() >= deadline) {
+            return WaitResult::timed_out;
+        }
+    }
+}
+
 void ProcessSet::catch_interrupts() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
+    const sigset_t& ignored = ignored_at_start();
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (int number : kInterruptSignals) {
+        if (!sigismember(&ignored, number)) {
+            sigaddset(&caught, number);
+        }
+    }
     struct sigaction action {};
     action.sa_handler = count_interrupt;
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = caught;
+    sigprocmask(SIG_BLOCK, &caught, &state_->wait_mask);
     for (int number : kInterruptSignals) {
-        sigaddset(&blocked, number);
-        sigaddset(&action.sa_mask, number);
+        if (sigismember(&caught, number)) {
+            sigdelset(&state_->wait_mask, number);
+            sigaction(number, &action, nullptr);
+        }
     }
-    sigprocmask(SIG_BLOCK, &blocked, &state_->wait_mask);
-    for (int number : kInterruptSignals) {
-        sigdelset(&state_->wait_mask, number);
-        sigaction(number, &action, nullptr);
-    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
     state_->catching = true;
     state_->interrupts_at_start = interrupt_count.load();
 }
@@ -602,30 +876,19 @@ int ProcessSet::interrupts() const {
     return interrupt_count.load() - state_->interrupts_at_start;
 }
 
-WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
-    std::vector<pollfd> none;
-    const Clock::time_point end = Clock::now() + duration;
-    for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if (left.count() <= 0) {
-            return WaitResult::timed_out;
-        }
-        int ready = wait_for_fds(none, milliseconds_of(left),
-                                 state_->catching ? &state_->wait_mask : nullptr);
-        if (ready < 0 && errno == EINTR && state_->catching) {
-            return WaitResult::interrupted;
-        }
-    }
-}
-
 std::optional<std::uint64_t> raise_open_file_limit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
-        return std::nullopt;
+        return static_cast<std::uint64_t>(sysconf(_SC_OPEN_MAX));
     }
-    if (limit.rlim_cur < limit.rlim_max) {
+    rlim_t wanted = limit.rlim_max;
+#if defined(__APPLE__)
+    // macOS refuses a soft limit above OPEN_MAX, whatever the hard limit says.
+    wanted = std::min<rlim_t>(wanted, OPEN_MAX);
+#endif
+    if (limit.rlim_cur < wanted) {
         rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
+        raised.rlim_cur = wanted;
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
             limit = raised;
         }
@@ -636,10 +899,39 @@ std::optional<std::uint64_t> raise_open_file_limit() {
     return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
+#if defined(__APPLE__)
 std::string own_executable_path() {
+    char path[PATH_MAX];
+    std::uint32_t size = sizeof path;
+    if (_NSGetExecutablePath(path, &size) != 0) {
+        return {};
+    }
+    // The path it was started by, which may pass through links; /proc/self/exe has none.
+    char resolved[PATH_MAX];
+    return realpath(path, resolved) != nullptr ? resolved : path;
+}
+#elif defined(__FreeBSD__) || defined(__DragonFly__)
+std::string own_executable_path() {
+    int name[] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
+    char path[PATH_MAX];
+    std::size_t size = sizeof path;
+    return sysctl(name, 4, path, &size, nullptr, 0) == 0 ? std::string(path) : std::string();
+}
+#elif defined(__OpenBSD__)
+std::string own_executable_path() {
+    return {};  // OpenBSD keeps no record of the file a program was started from.
+}
+#else
+std::string own_executable_path() {
+#if defined(__NetBSD__)
+    const char* link = "/proc/curproc/exe";  // with /proc mounted
+#else
+    const char* link = "/proc/self/exe";
+#endif
     char path[4096];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    ssize_t length = readlink(link, path, sizeof path - 1);
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
+#endif
 
 }  // namespace subprocess

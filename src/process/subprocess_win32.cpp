@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -24,6 +25,13 @@ constexpr ULONG_PTR kExitKey = 2;
 std::atomic<int> interrupt_count{0};
 // The port of the set that catches interrupts; the console's handler thread posts to it.
 std::atomic<HANDLE> interrupt_port{nullptr};
+// Set by the console's handler too, for a pause, which takes no packet from the port.
+std::atomic<HANDLE> interrupt_event{nullptr};
+
+// After the console window closes or the system shuts down, the process ends when the handler
+// returns (the system ends it anyway after about five seconds): the handler holds it meanwhile, so
+// that the owner can end its children and finish its record, and exit by itself.
+constexpr DWORD kCloseHoldMs = 10000;
 
 std::atomic<unsigned> pipe_serial{0};
 
@@ -31,13 +39,35 @@ std::atomic<unsigned> pipe_serial{0};
 // looked at again this often.
 constexpr DWORD kExitRecheckMs = 10;
 
+DWORD milliseconds_of(std::chrono::milliseconds duration) {
+    return static_cast<DWORD>(std::clamp<std::int64_t>(duration.count(), 0, 24 * 3600 * 1000));
+}
+
+// What is left of total milliseconds (INFINITE: no end) since began.
+DWORD time_left(DWORD total, ULONGLONG began) {
+    const ULONGLONG spent = GetTickCount64() - began;
+    if (total == INFINITE) {
+        return INFINITE;
+    }
+    return spent >= total ? 0 : total - static_cast<DWORD>(spent);
+}
+
+// A user's logoff is left alone: it reaches only services (an interactive program is ended with
+// the session), and there it may be any user's.
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        return FALSE;
+    bool closing = event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !closing) {
+        return event == CTRL_LOGOFF_EVENT;
     }
     interrupt_count.fetch_add(1);
     if (HANDLE port = interrupt_port.load()) {
         PostQueuedCompletionStatus(port, 0, kInterruptKey, nullptr);
+    }
+    if (HANDLE woken = interrupt_event.load()) {
+        SetEvent(woken);
+    }
+    if (closing) {
+        Sleep(kCloseHoldMs);
     }
     return TRUE;
 }
@@ -113,6 +143,8 @@ struct Process::State {
     unsigned serial = 0;
     HANDLE process = nullptr;
     DWORD pid = 0;
+    HANDLE job = nullptr;  // the child's own job (end_with_parent); closing it ends what is in it
+    bool group = false;    // the child leads a console process group of its own
     HANDLE exit_wait = nullptr;  // the registered wait that reports the end to the port
     Pipe pipes[2];
     Clock::time_point started;
@@ -148,7 +180,20 @@ struct ProcessSet::State {
     std::vector<Process::State*> members;
     unsigned next_serial = 1;
     int interrupts_at_start = 0;
-    bool interrupt_unreported = false;  // one came while a process was being destroyed
+    bool catching = false;
+    int interrupts_reported = 0;  // the count when a wait or a pause last ended with interrupted
+
+    // True when an interrupt came that no wait or pause has reported yet; it is reported now.
+    // The count, not the port's packet, tells: a pause takes no packet, and a process being
+    // destroyed takes packets without reporting them.
+    bool take_unreported() {
+        const int count = interrupt_count.load();
+        if (!catching || count == interrupts_reported) {
+            return false;
+        }
+        interrupts_reported = count;
+        return true;
+    }
 
     // Starts the next read of a pipe; a pipe that cannot be read any more is closed.
     void read_next(Pipe& pipe) {
@@ -233,17 +278,14 @@ struct ProcessSet::State {
             return false;
         }
         if (key == kInterruptKey) {
-            result = WaitResult::interrupted;
-            return true;
+            return true;  // the count tells (take_unreported)
         }
         if (key == kExitKey) {
             on_exit(bytes);
         } else if (key == kPipeKey) {
             on_read(*reinterpret_cast<Pipe*>(overlapped), bytes, ok);
         }
-        if (result != WaitResult::interrupted) {
-            result = WaitResult::news;
-        }
+        result = WaitResult::news;
         return true;
     }
 };
@@ -346,27 +388,104 @@ bool plumb(const Command& command, Process::State& state, ChildEnds& ends, std::
     return plumb_output(command.err, command.err_path, state.pipes[1], ends.err, error);
 }
 
+// The list of the handles a child inherits: exactly its standard handles, not every inheritable
+// handle of this program (files the C runtime opens are inheritable).
+class InheritedHandles {
+  public:
+    explicit InheritedHandles(const ChildEnds& ends) {
+        for (HANDLE handle : {ends.in, ends.out, ends.err}) {
+            if (std::find(handles_, handles_ + count_, handle) == handles_ + count_) {
+                handles_[count_++] = handle;
+            }
+        }
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+            list_ = list;
+            ready_ = UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                               handles_, count_ * sizeof(HANDLE), nullptr, nullptr);
+        }
+    }
+    ~InheritedHandles() {
+        if (list_ != nullptr) {
+            DeleteProcThreadAttributeList(list_);
+        }
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+    // Nothing when the list could not be made.
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const { return ready_ ? list_ : nullptr; }
+
+  private:
+    HANDLE handles_[3] = {};
+    std::size_t count_ = 0;
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool ready_ = false;
+};
+
+// A job that ends every process in it when its last handle closes: at this program's end,
+// however it ends.
+HANDLE job_ending_with_parent() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// Puts the child, started suspended, into a job of its own before it runs a single instruction,
+// so that nothing it starts escapes the job. Where the system refuses, it runs without one.
+void join_job(Process::State& state) {
+    state.job = job_ending_with_parent();
+    if (state.job != nullptr && !AssignProcessToJobObject(state.job, state.process)) {
+        close_handle(state.job);
+    }
+}
+
 bool create_process(const Command& command, Process::State& state, const ChildEnds& ends,
                     std::string& error) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ends.in;
-    startup.hStdOutput = ends.out;
-    startup.hStdError = ends.err;
+    InheritedHandles inherited(ends);
+    if (inherited.list() == nullptr) {
+        error = system_error("UpdateProcThreadAttribute");
+        return false;
+    }
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = ends.in;
+    startup.StartupInfo.hStdOutput = ends.out;
+    startup.StartupInfo.hStdError = ends.err;
+    startup.lpAttributeList = inherited.list();
     std::string line = windows_command_line(command.argv);
     // A new process group does not get the console's Ctrl-C.
-    DWORD flags = command.own_group ? CREATE_NEW_PROCESS_GROUP : 0;
+    DWORD flags = EXTENDED_STARTUPINFO_PRESENT |
+                  (command.own_group ? CREATE_NEW_PROCESS_GROUP : 0) |
+                  (command.end_with_parent ? CREATE_SUSPENDED : 0);
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup, &info)) {
+                        &startup.StartupInfo, &info)) {
         error =
             "cannot start " + command.argv[0] + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    CloseHandle(info.hThread);
     state.process = info.hProcess;
     state.pid = info.dwProcessId;
+    state.group = command.own_group;
+    if (command.end_with_parent) {
+        join_job(state);
+        ResumeThread(info.hThread);
+    }
+    CloseHandle(info.hThread);
     return true;
 }
 
@@ -382,7 +501,7 @@ Process::Process(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 Process::~Process() {
     if (!state_->reaped) {
-        TerminateProcess(state_->process, 1);
+        kill();
         state_->reap(INFINITE);
     }
     if (state_->exit_wait != nullptr) {
@@ -399,11 +518,12 @@ Process::~Process() {
         while (pipe.pending) {
             WaitResult result = WaitResult::timed_out;
             set.handle_packet(INFINITE, result);
-            set.interrupt_unreported |= result == WaitResult::interrupted;
         }
     }
     close_pipes(*state_);
     close_handle(state_->process);
+    // Ends what the child started and left running, with the job.
+    close_handle(state_->job);
     std::erase(set.members, state_.get());
 }
 
@@ -440,11 +560,19 @@ bool Process::wait_exit(std::optional<std::chrono::milliseconds> timeout) {
 }
 
 void Process::terminate() {
-    kill();
+    if (state_->reaped) {
+        return;
+    }
+    if (!state_->group || !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, state_->pid)) {
+        kill();
+    }
 }
 
 void Process::kill() {
-    if (!state_->reaped) {
+    if (state_->reaped) {
+        return;
+    }
+    if (state_->job == nullptr || !TerminateJobObject(state_->job, 1)) {
         TerminateProcess(state_->process, 1);
     }
 }
@@ -495,12 +623,10 @@ std::unique_ptr<Process> ProcessSet::start(const Command& command, std::string& 
 }
 
 WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
-    if (std::exchange(state_->interrupt_unreported, false)) {
+    if (state_->take_unreported()) {
         return WaitResult::interrupted;
     }
-    WaitResult result = WaitResult::timed_out;
-    DWORD first =
-        timeout ? static_cast<DWORD>(std::max<std::int64_t>(timeout->count(), 0)) : INFINITE;
+    DWORD first = timeout ? milliseconds_of(*timeout) : INFINITE;
     bool waiting_for_exit = false;
     if (state_->reap_closed(waiting_for_exit)) {
         return WaitResult::news;
@@ -508,17 +634,50 @@ WaitResult ProcessSet::wait(std::optional<std::chrono::milliseconds> timeout) {
     if (state_->close_drained_pipes() || waiting_for_exit) {
         first = std::min<DWORD>(first, kExitRecheckMs);
     }
-    if (!state_->handle_packet(first, result)) {
-        return result;
+    const ULONGLONG began = GetTickCount64();
+    for (DWORD left = first;; left = time_left(first, began)) {
+        WaitResult result = WaitResult::timed_out;
+        bool came = state_->handle_packet(left, result);
+        // Whatever else is ready is taken now, so that one wait reads every child that wrote.
+        while (came && state_->handle_packet(0, result)) {
+        }
+        if (state_->take_unreported()) {
+            return WaitResult::interrupted;
+        }
+        // Only an interrupt's packet that a pause reported already: the wait goes on.
+        if (!came || result == WaitResult::news) {
+            return result;
+        }
     }
-    // Whatever else is ready is taken now, so that one wait reads every child that wrote.
-    while (state_->handle_packet(0, result)) {
+}
+
+WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
+    const DWORD total = milliseconds_of(duration);
+    const ULONGLONG began = GetTickCount64();
+    for (;;) {
+        if (state_->take_unreported()) {
+            return WaitResult::interrupted;
+        }
+        const DWORD left = time_left(total, began);
+        if (left == 0) {
+            return WaitResult::timed_out;
+        }
+        HANDLE woken = state_->catching ? interrupt_event.load() : nullptr;
+        if (woken == nullptr) {
+            Sleep(left);
+        } else {
+            WaitForSingleObject(woken, left);
+        }
     }
-    return result;
 }
 
 void ProcessSet::catch_interrupts() {
     state_->interrupts_at_start = interrupt_count.load();
+    state_->interrupts_reported = state_->interrupts_at_start;
+    state_->catching = true;
+    if (interrupt_event.load() == nullptr) {
+        interrupt_event.store(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    }
     interrupt_port.store(state_->port);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
@@ -527,19 +686,10 @@ int ProcessSet::interrupts() const {
     return interrupt_count.load() - state_->interrupts_at_start;
 }
 
-WaitResult ProcessSet::pause(std::chrono::milliseconds duration) {
-    const Clock::time_point end = Clock::now() + duration;
-    const int before = interrupt_count.load();
-    while (Clock::now() < end) {
-        if (interrupt_count.load() != before) {
-            return WaitResult::interrupted;
-        }
-        Sleep(5);
-    }
-    return WaitResult::timed_out;
-}
-
 std::optional<std::uint64_t> raise_open_file_limit() {
+    // Handles have no such limit; the C runtime's count of open streams (512 at first) does, and
+    // every transcript is one.
+    _setmaxstdio(2048);
     return std::nullopt;
 }
 
