@@ -4,15 +4,17 @@
 
 PRESET ?= dev
 # What the targets install with apt-get when it is missing. A release build needs the compiler,
-# the build tools, the JSON library of tvflash-fleet's records and the HTTP library of its page
-# (found through pkg-config).
-RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libcpp-httplib-dev pkgconf
+# the build tools, and the libraries of tvflash-fleet: JSON, SQLite for the station's database,
+# libpq for the line's shared one, and the HTTP library of its page (found through pkg-config).
+RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libsqlite3-dev libpq-dev \
+	libcpp-httplib-dev pkgconf
 # A real browser, headless, for the station page's tests and figures, with a font to draw it.
 BROWSER_APT_PACKAGES := chromium fonts-dejavu-core
-# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, and the browser;
-# DEBIAN_FRONTEND (kept through sudo) answers wireshark-common's question about capture rights
-# with its default, so nothing waits for input.
-APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump $(BROWSER_APT_PACKAGES)
+# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, the PostgreSQL server
+# that the shared database's tests start, and the browser; DEBIAN_FRONTEND (kept through sudo)
+# answers wireshark-common's question about capture rights with its default, so nothing waits for
+# input.
+APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump postgresql $(BROWSER_APT_PACKAGES)
 FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 # clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
@@ -24,10 +26,12 @@ PACKAGE_APT_PACKAGES := lintian
 VERSION := $(shell grep -m 1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d ' ' -f 2)
 
 # The Windows build: the cross compiler, GoogleTest's sources for its unit tests, Wine, which runs
-# them (also while building, to list them), groff for the manual pages as text in the zip, and
-# patch, which applies Debian's patches to the HTTP library's source the build fetches.
+# them (also while building, to list them), groff for the manual pages as text in the zip, the
+# JSON headers tvflash-fleet.exe is built with, the certificates with which CMake fetches SQLite's
+# source from the npm registry over HTTPS, and patch, which applies Debian's patches to the HTTP
+# library's source the build fetches from Debian's archive.
 WINDOWS_APT_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 \
-	groff-base nlohmann-json3-dev patch
+	groff-base nlohmann-json3-dev ca-certificates patch
 # Its tests: a virtual display with xdotool for the message boxes, and ImageMagick's import, which
 # photographs the console window in the console tests.
 WINDOWS_TEST_APT_PACKAGES := xvfb xdotool imagemagick

@@ -2,11 +2,13 @@
 // real firmware against tvflash-sim under each network fault, 20 seeded runs a row, and counts
 // the outcomes: success with the exact image (compared with the bytes the board stored), each
 // reported failure by its line, success with a wrong image, runs that did not end by themselves,
-// and the median time. Then updates 16 boards at once and probes 64 at once, and takes
-// tvflash-fleet's figures: 64 boards through a two-step recipe at once beside one alone, the
-// fleet's own CPU against its children's, the same with the station page open in a browser (the
-// time from an event to its tile, measured in the page) and in 20 tabs at once, a /24 scan, and
-// 1000 targets at -j 256 within 1024 open files. Prints; judges nothing.
+// and the median time, and the row of loss 1% each way once more through tvflash-fleet with
+// --retries 2. Then updates 16 boards at once and probes 64 at once, and takes tvflash-fleet's
+// figures: 64 boards through a two-step recipe at once beside one alone, the fleet's own CPU
+// against its children's without a record database and with one and the JSON stream, the time
+// a board's rows take to commit, the same boards with the station page open in a browser (the
+// time from an event to its tile, measured in the page), followed by 20 readers and open in 20
+// tabs, a /24 scan, and 1000 targets at -j 256 within 1024 open files. Prints; judges nothing.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -30,6 +33,7 @@
 #include "bench_core.h"
 #include "browser.h"
 #include "process.h"
+#include "record/record_db.h"
 
 namespace {
 
@@ -44,6 +48,7 @@ constexpr int kParallelProbes = 64;
 struct Row {
     std::string name;
     std::vector<std::string> sim_args;
+    bool through_fleet = false;  // the update runs as tvflash-fleet --retries 2 runs it
 };
 
 const std::vector<Row> kRows{
@@ -58,6 +63,7 @@ const std::vector<Row> kRows{
     {"reordering 5%", {"--reorder", "0.05"}},
     {"delay 5 ms, jitter 5 ms", {"--delay", "5", "--jitter", "5"}},
     {"NACK rate 10%", {"--nack-rate", "0.1"}},
+    {"loss 1% each way, fleet --retries 2", {"--loss-in", "0.01", "--loss-out", "0.01"}, true},
 };
 
 // One run's outcome: "exact", "WRONG image", "did not end" or the failure line.
@@ -109,6 +115,37 @@ std::optional<std::pair<bench::Background, std::uint16_t>> start_sim(
     return std::make_pair(*sim, *port);
 }
 
+// What the board holds after the run: the last update it stored (a try again stores another).
+std::string last_stored(const std::filesystem::path& dir) {
+    std::string stored;
+    for (int n = 1; std::filesystem::exists(dir / ("update-" + std::to_string(n) + ".bin")); ++n) {
+        stored = bench::read_file((dir / ("update-" + std::to_string(n) + ".bin")).string());
+    }
+    return stored;
+}
+
+// The tool's command line for the update, or tvflash-fleet's running it with --retries 2.
+std::vector<std::string> update_argv(const Tools& tools, const std::filesystem::path& dir,
+                                     const Row& row, std::uint16_t port,
+                                     const std::string& image_path) {
+    if (!row.through_fleet) {
+        return {tools.tool, "127.0.0.1", std::to_string(port), "updatesys", image_path};
+    }
+    return {tools.fleet,
+            "run",
+            "--retries",
+            "2",
+            "--tool",
+            tools.tool,
+            "--db",
+            "none",
+            "--logs",
+            (dir / "logs").string(),
+            "-e",
+            "updatesys " + image_path,
+            "127.0.0.1:" + std::to_string(port)};
+}
+
 Outcome update_once(const Tools& tools, const std::filesystem::path& dir, const Row& row, int seed,
                     const std::string& image_path, const std::string& image) {
     std::vector<std::string> args = row.sim_args;
@@ -117,11 +154,13 @@ Outcome update_once(const Tools& tools, const std::filesystem::path& dir, const 
     if (!sim) {
         return {"simulator did not start", 0, ""};
     }
-    bench::ChildRun run = bench::run_measured(
-        {tools.tool, "127.0.0.1", std::to_string(sim->second), "updatesys", image_path}, {},
-        kRunTimeoutSeconds);
+    // Three tries through the fleet, each with the tool's own time.
+    bench::ChildRun run =
+        bench::run_measured(update_argv(tools, dir, row, sim->second, image_path), {},
+                            row.through_fleet ? 3 * kRunTimeoutSeconds : kRunTimeoutSeconds,
+                            row.through_fleet ? bench::Start::spawn : bench::Start::fork);
     bench::stop_background(sim->first);
-    std::string stored = bench::read_file((dir / "update-1.bin").string());
+    std::string stored = last_stored(dir);
     std::filesystem::remove_all(dir);
     Outcome outcome{
         bench::update_outcome(run.timed_out, run.exit_status, run.output, stored == image),
@@ -166,7 +205,7 @@ void print_row(const Row& row, const std::vector<Outcome>& outcomes) {
             failures += (failures.empty() ? "" : "; ") + std::to_string(count) + " " + kind;
         }
     }
-    std::printf("| %-25s | %5d | %5d | %5d | %-8s | %s\n", row.name.c_str(), counts["exact"],
+    std::printf("| %-35s | %5d | %5d | %5d | %-8s | %s\n", row.name.c_str(), counts["exact"],
                 counts["WRONG image"], counts["did not end"],
                 bench::format_seconds(bench::median(seconds)).c_str(),
                 failures.empty() ? "-" : failures.c_str());
@@ -179,7 +218,7 @@ void survival_table(const Tools& tools) {
     std::printf(
         "updatesys of a %zu KiB firmware-shaped image, %d seeded runs a row, %d at once\n\n",
         kImageBytes / 1024, kRunsPerRow, kWorkers);
-    std::printf("| %-25s | exact | wrong | stuck | median   | reported failures\n", "fault");
+    std::printf("| %-35s | exact | wrong | stuck | median   | reported failures\n", "fault");
     for (const Row& row : kRows) {
         std::vector<Outcome> outcomes(kRunsPerRow);
         run_all(kRunsPerRow, kWorkers, [&](int i) {
@@ -367,15 +406,17 @@ struct PageOpen {
     int readers = 0;
 };
 
-// Runs the recipe on count boards at once, each a simulator on an address of its own; with the
-// page open, the fleet serves it.
+// Runs the recipe on count boards at once, each a simulator on an address of its own, with the
+// record options given (a database, the JSON stream); with the page open, the fleet serves it.
 FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recipe,
-                         const std::string& image, const std::string& name, PageOpen open = {}) {
+                         const std::string& image, const std::string& name,
+                         const std::vector<std::string>& record, PageOpen open = {}) {
     std::vector<std::pair<bench::Background, std::uint16_t>> sims;
     std::vector<std::string> argv{tools.fleet, "run",
                                   "-j",        std::to_string(count),
                                   "--logs",    (tools.work / name / "logs").string(),
                                   recipe};
+    argv.insert(argv.begin() + 2, record.begin(), record.end());
     std::optional<PageWatch> page;
     if (open.tabs + open.readers > 0) {
         const int port = free_port();
@@ -392,7 +433,7 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
     }
     bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
     FleetRun figures{
-        run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0};
+        run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0, 0};
     if (page) {
         figures.latencies_ms = page->latencies();
         figures.page_threads_cpu = run.other_threads_cpu_seconds;
@@ -453,6 +494,8 @@ void many_targets(const Tools& tools) {
                                   tool,
                                   "--logs",
                                   (folder / "logs").string(),
+                                  "--db",
+                                  (folder / "records.db").string(),
                                   "-e",
                                   "getconfig"};
     for (int port = 1; port <= kTargets; ++port) {
@@ -505,8 +548,9 @@ void page_figures(const Tools& tools, const std::string& recipe, const std::stri
     };
     int serial = 0;
     for (const auto& row : rows) {
-        FleetRun served = fleet_on_boards(tools, row.boards, recipe, image,
-                                          "page" + std::to_string(++serial), row.open);
+        FleetRun served =
+            fleet_on_boards(tools, row.boards, recipe, image, "page" + std::to_string(++serial),
+                            {"--db", "none"}, row.open);
         std::printf(
             "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
             "fleet's CPU %s against its tools' %s (%.1f%%), of which its page's server threads "
@@ -527,14 +571,67 @@ void page_figures(const Tools& tools, const std::string& recipe, const std::stri
     }
 }
 
+struct Commits {
+    std::vector<double> seconds;  // each board's commit, wall
+    double cpu_seconds = 0;       // all of them, this process's CPU
+    std::size_t bytes = 0;        // the rows' text
+};
+
+// Each board's rows committed as the fleet commits them when the board ends (one transaction, on
+// the disk before it returns): the rows of the database at from, added again a board at a time
+// to a new database at to, in the same folder.
+Commits commit_figures(const std::string& from, const std::string& to) {
+    using fleet::RecordDatabase;
+    std::string error;
+    auto source = RecordDatabase::open(from, RecordDatabase::Access::read, error);
+    auto target = source ? RecordDatabase::open(to, RecordDatabase::Access::write, error) : nullptr;
+    fleet::RowQuery all;
+    all.transcripts = true;
+    auto rows = target ? source->rows(all) : std::nullopt;
+    if (!rows) {
+        std::printf("cannot time the commits: %s\n",
+                    error.empty() ? source->error().c_str() : error.c_str());
+        return {};
+    }
+    Commits commits;
+    std::map<std::string, std::vector<fleet::RecordRow>> boards;
+    for (const fleet::StoredRow& stored : *rows) {
+        boards[stored.row.target].push_back(stored.row);
+        commits.bytes += stored.row.transcript.size() + stored.row.verdict.size() + 200;
+    }
+    const std::clock_t cpu_start = std::clock();
+    for (const auto& [board, board_rows] : boards) {
+        auto start = std::chrono::steady_clock::now();
+        if (!target->add(board_rows, "2026-12-09T12:00:00.000Z")) {
+            std::printf("commit failed: %s\n", target->error().c_str());
+            return {};
+        }
+        commits.seconds.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    commits.cpu_seconds = double(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    return commits;
+}
+
+void print_fleet_cpu(const char* what, const FleetRun& run, int boards) {
+    std::printf("CPU with %d boards, %s: the fleet itself %s, its %d tools %s (%.1f%%)\n", boards,
+                what, bench::format_seconds(run.own_cpu).c_str(), 2 * boards,
+                bench::format_seconds(run.children_cpu).c_str(),
+                100 * run.own_cpu / run.children_cpu);
+}
+
 void fleet_figures(const Tools& tools) {
     constexpr int kFleetBoards = 64;
     const std::string image = bench::firmware_image(kParallelImageBytes, 64);
     write_file(tools.work / "fleet-image.bin", image);
     const std::string recipe =
         write_file(tools.work / "recipe.txt", "updatesys fleet-image.bin\ngetconfig\n");
-    FleetRun one = fleet_on_boards(tools, 1, recipe, image, "fleet1");
-    FleetRun many = fleet_on_boards(tools, kFleetBoards, recipe, image, "fleet64");
+    const std::vector<std::string> no_record{"--db", "none"};
+    const std::string db = (tools.work / "fleet64r" / "records.db").string();
+    FleetRun one = fleet_on_boards(tools, 1, recipe, image, "fleet1", no_record);
+    FleetRun many = fleet_on_boards(tools, kFleetBoards, recipe, image, "fleet64", no_record);
+    FleetRun recorded =
+        fleet_on_boards(tools, kFleetBoards, recipe, image, "fleet64r", {"--db", db, "--json"});
     std::printf("\ntvflash-fleet, updatesys of 1 MiB then getconfig on each board:\n");
     std::printf("one board alone: wall %s, %d of 1 exact\n",
                 bench::format_seconds(one.wall).c_str(), one.exact);
@@ -543,10 +640,24 @@ void fleet_figures(const Tools& tools) {
                 bench::format_ratio(many.wall, one.wall).c_str(),
                 bench::format_rate(kFleetBoards * double(kParallelImageBytes), many.wall).c_str(),
                 many.exact, kFleetBoards);
-    std::printf("CPU with %d boards: the fleet itself %s, its %d tools %s (%.1f%%)\n", kFleetBoards,
-                bench::format_seconds(many.own_cpu).c_str(), 2 * kFleetBoards,
-                bench::format_seconds(many.children_cpu).c_str(),
-                100 * many.own_cpu / many.children_cpu);
+    print_fleet_cpu("no record database", many, kFleetBoards);
+    print_fleet_cpu("the record database and --json", recorded, kFleetBoards);
+    std::printf("%d boards at once with the record database and --json: wall %s, %d of %d exact\n",
+                kFleetBoards, bench::format_seconds(recorded.wall).c_str(), recorded.exact,
+                kFleetBoards);
+    Commits commits = commit_figures(db, (tools.work / "fleet64r" / "again.db").string());
+    if (!commits.seconds.empty()) {
+        const double boards = double(commits.seconds.size());
+        std::printf(
+            "commit of a board's rows (%zu boards, %.1f KiB a board): median %s, longest %s, "
+            "CPU %s a board\n",
+            commits.seconds.size(), commits.bytes / 1024.0 / boards,
+            bench::format_milliseconds(bench::median(commits.seconds)).c_str(),
+            bench::format_milliseconds(
+                *std::max_element(commits.seconds.begin(), commits.seconds.end()))
+                .c_str(),
+            bench::format_milliseconds(commits.cpu_seconds / boards).c_str());
+    }
     page_figures(tools, recipe, image, one);
     int answered = 0;
     double scan = scan_seconds(tools, answered);

@@ -51,17 +51,21 @@ void print_checked(const Plan& plan) {
 }
 
 // The version the tool tells in its banner, read by running it without arguments; empty when it
-// tells none within a few seconds.
+// tells none within a few seconds. The banner is its first line: a tool (a wrapper, say) that is
+// still running once that line came, or the time is up, is ended, and it ends with the fleet too.
 std::string tool_version(const std::string& tool) {
     subprocess::ProcessSet set;
     subprocess::Command command;
     command.argv = {tool};
     command.err = subprocess::Sink::to_output;
+    command.own_group = true;
+    command.end_with_parent = true;
     std::string error;
     std::unique_ptr<subprocess::Process> child = set.start(command, error);
     std::string output;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (child && !child->done() && std::chrono::steady_clock::now() < deadline) {
+    while (child && !child->done() && output.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
         set.wait(std::chrono::milliseconds(100));
         for (subprocess::Chunk& chunk : child->take_output()) {
             output += chunk.bytes;

@@ -14,7 +14,7 @@ namespace {
 constexpr std::string_view kColumns =
     "id, run, station, \"operator\", target, attempt, board_version, step, command, file, "
     "image_bytes, image_sha256, recipe_sha256, tool_version, status, error_class, verdict, "
-    "exit_status, \"start\", seconds, \"try\", recorded, shared";
+    "exit_status, \"start\", seconds, \"try\", recorded, id <= (SELECT up_to FROM shared)";
 
 constexpr std::string_view kInsert =
     "INSERT INTO records (run, station, \"operator\", target, attempt, board_version, step, "
@@ -71,6 +71,9 @@ std::string query_sql(const RowQuery& query) {
     }
     if (!query.since.empty()) {
         sql += " AND recorded >= ?";
+    }
+    if (query.not_shared) {
+        sql += " AND id > (SELECT up_to FROM shared)";
     }
     sql += query.newest_first ? " ORDER BY id DESC" : " ORDER BY id";
     return sql + " LIMIT ?";
@@ -297,26 +300,33 @@ std::optional<StoredRow> RecordDatabase::row(std::int64_t id) {
     return found->front();
 }
 
+// The statements of a board's commit are prepared once, for every board of the run.
+bool RecordDatabase::prepare_adding() {
+    const auto ready = [this](std::unique_ptr<sql::Statement>& statement, std::string_view sql) {
+        if (!statement) {
+            statement = connection_->prepare(sql);
+        }
+        if (statement) {
+            statement->reset();
+        }
+        return statement != nullptr;
+    };
+    return ready(begin_, "BEGIN IMMEDIATE") && ready(insert_, kInsert) && ready(commit_, "COMMIT");
+}
+
 bool RecordDatabase::add(const std::vector<RecordRow>& rows, const std::string& recorded) {
     error_.clear();
-    if (!connection_->exec("BEGIN IMMEDIATE")) {
+    if (!prepare_adding() || !begin_->run()) {
         return fail();
     }
-    std::unique_ptr<sql::Statement> statement = connection_->prepare(kInsert);
-    bool ok = statement != nullptr;
+    bool ok = true;
     for (std::size_t i = 0; ok && i < rows.size(); ++i) {
-        ok = insert(*statement, rows[i], recorded);
+        ok = insert(*insert_, rows[i], recorded);
     }
-    statement.reset();
-    if (!ok) {
+    insert_->reset();
+    // A COMMIT that failed may leave the transaction open; then it is given up.
+    if (!ok || !commit_->run()) {
         fail();
-        connection_->exec("ROLLBACK");
-        connection_->clear_error();
-        return false;
-    }
-    if (!connection_->exec("COMMIT")) {
-        fail();
-        // A COMMIT that failed may leave the transaction open; then it is given up.
         connection_->exec("ROLLBACK");
         connection_->clear_error();
         return false;
@@ -325,47 +335,21 @@ bool RecordDatabase::add(const std::vector<RecordRow>& rows, const std::string& 
 }
 
 std::optional<std::vector<StoredRow>> RecordDatabase::not_shared(std::size_t limit) {
-    error_.clear();
-    std::unique_ptr<sql::Statement> statement =
-        connection_->prepare("SELECT " + std::string(kColumns) +
-                             ", transcript FROM records WHERE shared = 0 ORDER BY id LIMIT ?1");
-    if (!statement) {
-        fail();
-        return std::nullopt;
-    }
-    statement->bind(1, static_cast<std::int64_t>(limit));
-    std::vector<StoredRow> rows;
-    while (statement->step()) {
-        rows.push_back(read_row(*statement, true));
-    }
-    if (!connection_->error().empty()) {
-        fail();
-        return std::nullopt;
-    }
-    return rows;
+    RowQuery query;
+    query.limit = limit;
+    query.transcripts = true;
+    query.not_shared = true;
+    return rows(query);
 }
 
-bool RecordDatabase::mark_shared(const std::vector<std::int64_t>& ids) {
+bool RecordDatabase::mark_shared(std::int64_t up_to) {
     error_.clear();
-    if (!connection_->exec("BEGIN IMMEDIATE")) {
-        return fail();
+    std::unique_ptr<sql::Statement> mark =
+        connection_->prepare("UPDATE shared SET up_to = max(up_to, ?1)");
+    if (mark) {
+        mark->bind(1, up_to);
     }
-    std::unique_ptr<sql::Statement> statement =
-        connection_->prepare("UPDATE records SET shared = 1 WHERE id = ?1");
-    bool ok = statement != nullptr;
-    for (std::size_t i = 0; ok && i < ids.size(); ++i) {
-        statement->reset();
-        statement->bind(1, ids[i]);
-        ok = statement->run();
-    }
-    statement.reset();
-    ok = ok && connection_->exec("COMMIT");
-    if (!ok) {
-        fail();
-        connection_->exec("ROLLBACK");
-        connection_->clear_error();
-    }
-    return ok;
+    return (mark && mark->run()) || fail();
 }
 
 }  // namespace fleet

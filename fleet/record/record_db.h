@@ -20,7 +20,8 @@ namespace fleet {
 
 namespace sql {
 class Connection;
-}
+class Statement;
+}  // namespace sql
 
 // A row as the database holds it.
 struct StoredRow {
@@ -36,6 +37,7 @@ struct RowQuery {
     std::string status;         // only rows of this status ("failed")
     std::string since;          // only rows recorded at or after this UTC time (format_utc)
     std::int64_t after_id = 0;  // only rows with a greater id
+    bool not_shared = false;    // only rows not yet copied to the line's shared database
     std::size_t limit = 0;      // at most this many; 0 for all
     bool newest_first = false;  // by id
     bool transcripts = false;   // with each row's transcript
@@ -77,8 +79,9 @@ class RecordDatabase {
 
     // The oldest rows not yet in the shared database, with their transcripts.
     std::optional<std::vector<StoredRow>> not_shared(std::size_t limit);
-    // Marks the rows as being in the shared database; false on a failure (error()).
-    bool mark_shared(const std::vector<std::int64_t>& ids);
+    // Marks every row up to the id given as being in the shared database (rows are copied in the
+    // order of their ids); false on a failure (error()).
+    bool mark_shared(std::int64_t up_to);
 
     // The last failure: the statement, or what was checked, and why it failed. Empty after a call
     // that did not fail.
@@ -87,8 +90,12 @@ class RecordDatabase {
   private:
     explicit RecordDatabase(std::unique_ptr<sql::Connection> connection);
     bool fail();
+    bool prepare_adding();
 
     std::unique_ptr<sql::Connection> connection_;
+    std::unique_ptr<sql::Statement> begin_;  // these three before the connection closes
+    std::unique_ptr<sql::Statement> insert_;
+    std::unique_ptr<sql::Statement> commit_;
     std::string error_;
 };
 

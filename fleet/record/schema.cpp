@@ -3,8 +3,11 @@
 namespace fleet {
 
 const std::vector<Upgrade>& local_upgrades() {
-    // recorded: when the board's rows were committed (UTC), for `records --since`; shared: 1 once
-    // the row is in the line's shared database. The key names a try of a step of a board.
+    // recorded: when the board's rows were committed (UTC), for `records --since`. The key names
+    // a try of a step of a board. Rows are copied to the line's shared database in the order of
+    // their ids, so one number marks those copied: every row up to shared.up_to. An index costs
+    // every board's commit, so there is one only for what the station page asks at every look
+    // (a target's latest rows).
     static const std::vector<Upgrade> upgrades = {
         {"CREATE TABLE records (id INTEGER PRIMARY KEY, run TEXT NOT NULL, station TEXT NOT NULL, "
          "\"operator\" TEXT NOT NULL, target TEXT NOT NULL, attempt INTEGER NOT NULL, "
@@ -13,11 +16,9 @@ const std::vector<Upgrade>& local_upgrades() {
          "recipe_sha256 TEXT NOT NULL, tool_version TEXT NOT NULL, status TEXT NOT NULL, "
          "error_class TEXT NOT NULL, verdict TEXT NOT NULL, exit_status INTEGER, "
          "\"start\" TEXT, seconds REAL, transcript TEXT NOT NULL, \"try\" INTEGER NOT NULL, "
-         "recorded TEXT NOT NULL, shared INTEGER NOT NULL DEFAULT 0, "
-         "UNIQUE (run, target, attempt, step, \"try\"))",
+         "recorded TEXT NOT NULL, UNIQUE (run, target, attempt, step, \"try\"))",
          "CREATE INDEX records_by_target ON records (target, id)",
-         "CREATE INDEX records_by_time ON records (recorded)",
-         "CREATE INDEX records_not_shared ON records (id) WHERE shared = 0"},
+         "CREATE TABLE shared (up_to INTEGER NOT NULL)", "INSERT INTO shared (up_to) VALUES (0)"},
     };
     return upgrades;
 }

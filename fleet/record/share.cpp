@@ -91,12 +91,8 @@ CopyResult copy_not_shared(RecordDatabase& local, SharedDatabase& shared) {
         if (!added) {
             return result;
         }
-        std::vector<std::int64_t> ids;
-        for (const StoredRow& row : *rows) {
-            ids.push_back(row.id);
-        }
         // Should this fail, the rows go again next time, and the shared table keeps one of each.
-        if (!local.mark_shared(ids)) {
+        if (!local.mark_shared(rows->back().id)) {
             result.error = "cannot mark the rows copied: " + local.error();
             return result;
         }

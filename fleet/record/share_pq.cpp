@@ -1,4 +1,5 @@
 // The shared database through libpq, PostgreSQL's own client library.
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <charconv>
@@ -21,6 +22,55 @@ constexpr std::string_view kInsert =
     "error_class, verdict, exit_status, \"start\", seconds, transcript, \"try\") VALUES ($1, $2, "
     "$3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21) "
     "ON CONFLICT (run, target, attempt, step, \"try\") DO NOTHING";
+
+// libpq's functions, from the library loaded when a shared database is first used rather than
+// when the fleet starts: it brings two dozen libraries with it (TLS, Kerberos, LDAP), whose
+// loading would cost every run several times the fleet's own start, --share or not.
+struct Libpq {
+    decltype(&PQconnectdbParams) connectdb_params = nullptr;
+    decltype(&PQstatus) status = nullptr;
+    decltype(&PQerrorMessage) error_message = nullptr;
+    decltype(&PQfinish) finish = nullptr;
+    decltype(&PQexecParams) exec_params = nullptr;
+    decltype(&PQresultStatus) result_status = nullptr;
+    decltype(&PQresultErrorMessage) result_error_message = nullptr;
+    decltype(&PQclear) clear = nullptr;
+    decltype(&PQgetvalue) get_value = nullptr;
+    decltype(&PQcmdTuples) cmd_tuples = nullptr;
+    std::string error;  // why the library could not be loaded; empty when it was
+};
+
+template <typename Function>
+void find(void* library, const char* name, Function& function, std::string& error) {
+    function = library != nullptr ? reinterpret_cast<Function>(dlsym(library, name)) : nullptr;
+    if (function == nullptr && error.empty()) {
+        error = std::string("cannot load PostgreSQL's client library (libpq.so.5): ") +
+                (library != nullptr ? name : "") + " " + dlerror();
+    }
+}
+
+Libpq load_libpq() {
+    // Kept loaded for the life of the program.
+    void* library = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+    Libpq pq;
+    find(library, "PQconnectdbParams", pq.connectdb_params, pq.error);
+    find(library, "PQstatus", pq.status, pq.error);
+    find(library, "PQerrorMessage", pq.error_message, pq.error);
+    find(library, "PQfinish", pq.finish, pq.error);
+    find(library, "PQexecParams", pq.exec_params, pq.error);
+    find(library, "PQresultStatus", pq.result_status, pq.error);
+    find(library, "PQresultErrorMessage", pq.result_error_message, pq.error);
+    find(library, "PQclear", pq.clear, pq.error);
+    find(library, "PQgetvalue", pq.get_value, pq.error);
+    find(library, "PQcmdTuples", pq.cmd_tuples, pq.error);
+    return pq;
+}
+
+// Loaded once, by whichever thread first needs it.
+const Libpq& libpq() {
+    static const Libpq pq = load_libpq();
+    return pq;
+}
 
 // libpq's messages end with a line end and may run over several lines.
 std::string message_of(std::string_view sql, const char* text) {
@@ -68,10 +118,14 @@ std::vector<std::optional<std::string>> insert_values(const RecordRow& row) {
 
 using Result = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 
+Result no_result() {
+    return Result(nullptr, libpq().clear);
+}
+
 class PostgresDatabase : public SharedDatabase {
   public:
     explicit PostgresDatabase(PGconn* connection) : connection_(connection) {}
-    ~PostgresDatabase() override { PQfinish(connection_); }
+    ~PostgresDatabase() override { libpq().finish(connection_); }
 
     // Runs sql with the values given; the result when it went as expected, else nullptr with
     // error.
@@ -81,14 +135,15 @@ class PostgresDatabase : public SharedDatabase {
         for (const std::optional<std::string>& value : values) {
             pointers.push_back(value ? value->c_str() : nullptr);
         }
+        const Libpq& pq = libpq();
         Result result(
-            PQexecParams(connection_, std::string(sql).c_str(), static_cast<int>(values.size()),
-                         nullptr, pointers.data(), nullptr, nullptr, 0),
-            PQclear);
-        ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+            pq.exec_params(connection_, std::string(sql).c_str(), static_cast<int>(values.size()),
+                           nullptr, pointers.data(), nullptr, nullptr, 0),
+            pq.clear);
+        ExecStatusType status = result ? pq.result_status(result.get()) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            error = message_of(
-                sql, result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection_));
+            error = message_of(sql, result ? pq.result_error_message(result.get())
+                                           : pq.error_message(connection_));
             result.reset();
         }
         return result;
@@ -108,14 +163,14 @@ class PostgresDatabase : public SharedDatabase {
         bool ok =
             exec("BEGIN", error) && exec(kSchemaLock, error) &&
             exec("CREATE TABLE IF NOT EXISTS tvflash_schema (version integer NOT NULL)", error);
-        Result version(nullptr, PQclear);
+        Result version = no_result();
         if (ok) {
             version = run("SELECT coalesce(max(version), 0) FROM tvflash_schema", {}, error);
         }
         if (!version) {
             return std::nullopt;
         }
-        return std::atoi(PQgetvalue(version.get(), 0, 0));
+        return std::atoi(libpq().get_value(version.get(), 0, 0));
     }
 
     bool upgrade(std::string& error) {
@@ -154,7 +209,7 @@ class PostgresDatabase : public SharedDatabase {
                 return std::nullopt;
             }
             // "1" for a row added, "0" for one whose key was there already.
-            added += std::string_view(PQcmdTuples(result.get())) == "1";
+            added += std::string_view(libpq().cmd_tuples(result.get())) == "1";
         }
         if (!exec("COMMIT", error)) {
             roll_back();
@@ -176,16 +231,21 @@ bool share_built() {
 std::unique_ptr<SharedDatabase> SharedDatabase::connect(const std::string& url,
                                                         std::string& error) {
     // The URL's own settings come after these, and win.
+    const Libpq& pq = libpq();
+    if (!pq.error.empty()) {
+        error = pq.error;
+        return nullptr;
+    }
     const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"10", "tvflash-fleet", url.c_str(), nullptr};
-    PGconn* connection = PQconnectdbParams(keywords, values, 1);
+    PGconn* connection = pq.connectdb_params(keywords, values, 1);
     if (connection == nullptr) {
         error = "out of memory";
         return nullptr;
     }
-    if (PQstatus(connection) != CONNECTION_OK) {
-        error = message_of("", PQerrorMessage(connection));
-        PQfinish(connection);
+    if (pq.status(connection) != CONNECTION_OK) {
+        error = message_of("", pq.error_message(connection));
+        pq.finish(connection);
         return nullptr;
     }
     auto shared = std::make_unique<PostgresDatabase>(connection);

@@ -77,7 +77,8 @@ nlohmann::ordered_json EventEncoder::run_started(const Event& event) const {
 nlohmann::ordered_json EventEncoder::board_finished(const Event& event) const {
     nlohmann::ordered_json object = head("board_finished", event);
     object.update({{"attempt", std::max(event.board, 1)}, {"status", board_status(event)}});
-    object["step"] = event.board_started ? nlohmann::ordered_json(event.step + 1) : nlohmann::ordered_json(nullptr);
+    object["step"] = event.board_started ? nlohmann::ordered_json(event.step + 1)
+                                         : nlohmann::ordered_json(nullptr);
     return object;
 }
 
@@ -163,11 +164,25 @@ std::vector<nlohmann::ordered_json> EventEncoder::encode(const Event& event) {
 void JsonStream::on_event(const Event& event) {
     for (const nlohmann::ordered_json& object : encoder_.encode(event)) {
         // Board text that is not UTF-8 is written with the replacement character in its place.
-        std::string line = object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::string line =
+            object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
+        unflushed_ = true;
     }
+    if (event.kind == EventKind::run_finished) {
+        on_tick(event.at);
+    }
+}
+
+void JsonStream::on_tick(Clock::time_point) {
     std::fflush(stdout);
+    unflushed_ = false;
+}
+
+std::optional<Clock::time_point> JsonStream::next_tick() const {
+    // Due at once: the scheduler ticks before it waits.
+    return unflushed_ ? std::optional<Clock::time_point>(Clock::time_point{}) : std::nullopt;
 }
 
 }  // namespace fleet

@@ -46,15 +46,19 @@ class EventEncoder {
     std::vector<Stage> last_stage_;
 };
 
-// --json: one object a line on standard output, flushed at once.
+// --json: one object a line on standard output, flushed before the fleet waits again (the
+// events of one moment go out in one write) and at the run's end.
 class JsonStream : public EventSink {
   public:
     JsonStream(const Plan& plan, const RunContext& context, const RunShape& shape)
         : encoder_(plan, context, shape) {}
     void on_event(const Event& event) override;
+    void on_tick(Clock::time_point now) override;
+    std::optional<Clock::time_point> next_tick() const override;
 
   private:
     EventEncoder encoder_;
+    bool unflushed_ = false;
 };
 
 }  // namespace fleet
