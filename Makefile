@@ -4,13 +4,17 @@
 
 PRESET ?= dev
 # What the targets install with apt-get when it is missing. A release build needs the compiler,
-# the build tools, and the libraries of tvflash-fleet's records: JSON, SQLite for the station's
-# database and libpq for the line's shared one.
-RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libsqlite3-dev libpq-dev
-# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, and the PostgreSQL server
-# that the shared database's tests start; DEBIAN_FRONTEND (kept through sudo) answers
-# wireshark-common's question about capture rights with its default, so nothing waits for input.
-APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump postgresql
+# the build tools, and the libraries of tvflash-fleet: JSON, SQLite for the station's database,
+# libpq for the line's shared one, and the HTTP library of its page (found through pkg-config).
+RELEASE_APT_PACKAGES := cmake ninja-build g++ nlohmann-json3-dev libsqlite3-dev libpq-dev \
+	libcpp-httplib-dev pkgconf
+# A real browser, headless, for the station page's tests and figures, with a font to draw it.
+BROWSER_APT_PACKAGES := chromium fonts-dejavu-core
+# The tests add GoogleTest, tshark and tcpdump for the dissector's tests, the PostgreSQL server
+# that the shared database's tests start, and the browser; DEBIAN_FRONTEND (kept through sudo)
+# answers wireshark-common's question about capture rights with its default, so nothing waits for
+# input.
+APT_PACKAGES := $(RELEASE_APT_PACKAGES) libgtest-dev tshark tcpdump postgresql $(BROWSER_APT_PACKAGES)
 FUZZ_APT_PACKAGES := cmake ninja-build clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 # clang 14's libFuzzer; plain clang++ where clang++-14 is not installed under that name.
@@ -23,10 +27,11 @@ VERSION := $(shell grep -m 1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]
 
 # The Windows build: the cross compiler, GoogleTest's sources for its unit tests, Wine, which runs
 # them (also while building, to list them), groff for the manual pages as text in the zip, the
-# JSON headers tvflash-fleet.exe is built with, and the certificates with which CMake fetches
-# SQLite's source from the npm registry over HTTPS.
+# JSON headers tvflash-fleet.exe is built with, the certificates with which CMake fetches SQLite's
+# source from the npm registry over HTTPS, and patch, which applies Debian's patches to the HTTP
+# library's source the build fetches from Debian's archive.
 WINDOWS_APT_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 \
-	groff-base nlohmann-json3-dev ca-certificates
+	groff-base nlohmann-json3-dev ca-certificates patch
 # Its tests: a virtual display with xdotool for the message boxes, and ImageMagick's import, which
 # photographs the console window in the console tests.
 WINDOWS_TEST_APT_PACKAGES := xvfb xdotool imagemagick
@@ -99,9 +104,10 @@ bench: release ## the upload benchmark (a few minutes)
 
 # What the link survives (a few minutes): the survival table under network faults and the
 # many-boards figures, then tvflash-fleet's figures (64 boards at once, its CPU, a /24 scan of
-# 127.0.0.0/24, 1000 targets at -j 256 within 1024 open files, which prlimit of util-linux sets).
-# Prints, judges nothing.
+# 127.0.0.0/24, 1000 targets at -j 256 within 1024 open files, which prlimit of util-linux sets;
+# the station page open in chromium, in one tab and in 20). Prints, judges nothing.
 faults: release ## uploads under network faults, many boards at once (a few minutes)
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(BROWSER_APT_PACKAGES)"
 	build/release/bench/tvflash_faults
 
 # Installs the programs and their manual pages, under PREFIX when given (default /usr/local).

@@ -6,9 +6,15 @@
 // --retries 2. Then updates 16 boards at once and probes 64 at once, and takes tvflash-fleet's
 // figures: 64 boards through a two-step recipe at once beside one alone, the fleet's own CPU
 // against its children's without a record database and with one and the JSON stream, the time
-// a board's rows take to commit, a /24 scan, and 1000 targets at -j 256 within 1024 open files.
-// Prints; judges nothing.
+// a board's rows take to commit, the same boards with the station page open in a browser (the
+// time from an event to its tile, measured in the page), followed by 20 readers and open in 20
+// tabs, a /24 scan, and 1000 targets at -j 256 within 1024 open files. Prints; judges nothing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <httplib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +31,7 @@
 #include <vector>
 
 #include "bench_core.h"
+#include "browser.h"
 #include "process.h"
 #include "record/record_db.h"
 
@@ -293,24 +300,129 @@ double children_cpu_seconds(const std::filesystem::path& logs) {
     return total;
 }
 
+// A port of 127.0.0.1 that nothing listens on now.
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+    close(fd);
+    return bound ? ntohs(local.sin_port) : 0;
+}
+
+// The station page open while a run goes on: in tabs of a browser, opened as soon as the fleet's
+// page answers (afterwards each tab tells the time from every event it drew to its tile), and
+// read by plain clients that follow the event stream as a browser elsewhere would, without
+// drawing it on this machine's cores.
+class PageWatch {
+  public:
+    PageWatch(int tabs, int readers, int port) : tabs_(tabs), port_(port) {
+        if (tabs_ > 0) {
+            browser_.emplace(1920, 1080);
+        }
+        if (browser_ && browser_->started()) {
+            opener_ = std::thread([this] { open_tabs(); });
+        }
+        for (int i = 0; i < readers; ++i) {
+            readers_.emplace_back([this] { read_events(); });
+        }
+    }
+    ~PageWatch() { join(); }
+
+    // Every tab's event-to-tile times in milliseconds, once the run is over.
+    std::vector<double> latencies() {
+        join();
+        std::vector<double> all;
+        for (int tab = 0; browser_ && tab < browser_->tabs(); ++tab) {
+            nlohmann::json times = browser_->evaluate("window.tvflashLatencies", tab);
+            for (const nlohmann::json& time : times.is_array() ? times : nlohmann::json::array()) {
+                all.push_back(time.get<double>());
+            }
+        }
+        return all;
+    }
+
+  private:
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    void wait_for_page() {
+        httplib::Client client("127.0.0.1", port_);
+        for (int tries = 0; tries < 600 && !client.Get("/api/state"); ++tries) {
+            bench::pause_ms(20);
+        }
+    }
+    void open_tabs() {
+        wait_for_page();
+        for (int tab = 0; tab < tabs_ && (tab == 0 || browser_->new_tab() == tab); ++tab) {
+            browser_->open(url(), tab);
+        }
+    }
+    // Follows the stream to the run's end; the fleet's going ends it.
+    void read_events() {
+        wait_for_page();
+        httplib::Client client("127.0.0.1", port_);
+        client.Get("/api/events", [this](const char*, std::size_t length) {
+            bytes_read_ += length;
+            return true;
+        });
+    }
+    void join() {
+        if (opener_.joinable()) {
+            opener_.join();
+        }
+        for (std::thread& reader : readers_) {
+            if (reader.joinable()) {
+                reader.join();
+            }
+        }
+    }
+
+  public:
+    std::atomic<std::size_t> bytes_read_{0};  // by the readers
+
+  private:
+    std::optional<pagetest::Browser> browser_;
+    int tabs_;
+    int port_;
+    std::thread opener_;
+    std::vector<std::thread> readers_;
+};
+
 struct FleetRun {
     double wall = 0;
-    double own_cpu = 0;       // the fleet's own, without its children's
-    double children_cpu = 0;  // the tools it ran
-    int exact = 0;            // boards that stored the exact image
+    double own_cpu = 0;                // the fleet's own, without its children's
+    double children_cpu = 0;           // the tools it ran
+    int exact = 0;                     // boards that stored the exact image
+    std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
+    double page_threads_cpu = 0;       // the fleet's threads but its main one: the page's server
+    std::size_t bytes_read = 0;        // by the page's readers
+};
+
+// How the page is open during a run: tabs of a browser, and plain readers of its event stream.
+struct PageOpen {
+    int tabs = 0;
+    int readers = 0;
 };
 
 // Runs the recipe on count boards at once, each a simulator on an address of its own, with the
-// record options given (a database, the JSON stream).
+// record options given (a database, the JSON stream); with the page open, the fleet serves it.
 FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recipe,
                          const std::string& image, const std::string& name,
-                         const std::vector<std::string>& record) {
+                         const std::vector<std::string>& record, PageOpen open = {}) {
     std::vector<std::pair<bench::Background, std::uint16_t>> sims;
     std::vector<std::string> argv{tools.fleet, "run",
                                   "-j",        std::to_string(count),
                                   "--logs",    (tools.work / name / "logs").string(),
                                   recipe};
     argv.insert(argv.begin() + 2, record.begin(), record.end());
+    std::optional<PageWatch> page;
+    if (open.tabs + open.readers > 0) {
+        const int port = free_port();
+        argv.insert(argv.begin() + 2, {"--serve", "127.0.0.1:" + std::to_string(port)});
+        page.emplace(open.tabs, open.readers, port);
+    }
     for (int i = 0; i < count; ++i) {
         std::string address = "127.0.0." + std::to_string(2 + i);
         auto sim = start_sim(tools, tools.work / name / address, {"--bind", address});
@@ -320,7 +432,13 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
         }
     }
     bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
-    FleetRun figures{run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0};
+    FleetRun figures{
+        run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0, 0};
+    if (page) {
+        figures.latencies_ms = page->latencies();
+        figures.page_threads_cpu = run.other_threads_cpu_seconds;
+        figures.bytes_read = page->bytes_read_;
+    }
     // wait4 counts the children the fleet reaped into its own figure.
     figures.own_cpu = run.cpu_seconds - figures.children_cpu;
     for (auto& sim : sims) {
@@ -395,6 +513,62 @@ void many_targets(const Tools& tools) {
         "transcripts\n",
         kTargets, bench::format_seconds(run.wall_seconds).c_str(), run.exit_status,
         all_passed ? "all passed" : "NOT all passed", transcripts);
+}
+
+// "median 12 ms, 95th percentile 30 ms, most 41 ms (812 events)".
+std::string latency_text(std::vector<double> times) {
+    if (times.empty()) {
+        return "none measured (is chromium installed?)";
+    }
+    std::sort(times.begin(), times.end());
+    auto at = [&](double share) {
+        return times[std::min(times.size() - 1, static_cast<std::size_t>(share * times.size()))];
+    };
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "median %.0f ms, 95th percentile %.0f ms, most %.0f ms (%zu events)", at(0.5),
+                  at(0.95), times.back(), times.size());
+    return text;
+}
+
+// The boards again with the station page open: 8 and 64 boards with it open in one tab of a
+// browser, which measures the time from an event to its tile; 64 followed by 20 readers, as by 20
+// browsers elsewhere; and 64 with it open in 20 tabs of a browser on this machine.
+void page_figures(const Tools& tools, const std::string& recipe, const std::string& image,
+                  const FleetRun& one) {
+    const struct {
+        int boards;
+        PageOpen open;
+        const char* how;
+    } rows[] = {
+        {8, {1, 0}, "in a browser"},
+        {64, {1, 0}, "in a browser"},
+        {64, {0, 20}, "followed by 20 readers"},
+        {64, {20, 0}, "in 20 tabs of a browser on this machine"},
+    };
+    int serial = 0;
+    for (const auto& row : rows) {
+        FleetRun served =
+            fleet_on_boards(tools, row.boards, recipe, image, "page" + std::to_string(++serial),
+                            {"--db", "none"}, row.open);
+        std::printf(
+            "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
+            "fleet's CPU %s against its tools' %s (%.1f%%), of which its page's server threads "
+            "%s\n",
+            row.boards, row.how, bench::format_seconds(served.wall).c_str(),
+            bench::format_ratio(served.wall, one.wall).c_str(), served.exact, row.boards,
+            bench::format_seconds(served.own_cpu).c_str(),
+            bench::format_seconds(served.children_cpu).c_str(),
+            100 * served.own_cpu / served.children_cpu,
+            bench::format_seconds(served.page_threads_cpu).c_str());
+        if (row.open.tabs > 0) {
+            std::printf("  event to tile in the browser: %s\n",
+                        latency_text(served.latencies_ms).c_str());
+        }
+        if (row.open.readers > 0) {
+            std::printf("  the readers read %zu KiB of events\n", served.bytes_read / 1024);
+        }
+    }
 }
 
 struct Commits {
@@ -484,6 +658,7 @@ void fleet_figures(const Tools& tools) {
                 .c_str(),
             bench::format_milliseconds(commits.cpu_seconds / boards).c_str());
     }
+    page_figures(tools, recipe, image, one);
     int answered = 0;
     double scan = scan_seconds(tools, answered);
     std::printf("scan of 127.0.0.0/24 (254 addresses, %d answering): wall %s\n", answered,

@@ -1,7 +1,11 @@
 #include "process.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -41,12 +45,37 @@ void note_markers(const std::string& output, std::size_t old_size,
     }
 }
 
+// The user and system seconds of each thread of a process but its first, from /proc.
+void note_other_threads(std::int64_t pid, std::map<std::string, double>& seconds) {
+    std::error_code ignored;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
+        if (task.path().filename() == std::to_string(pid)) {
+            continue;
+        }
+        std::string stat = read_file((task.path() / "stat").string());
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            ticks += i >= 14 ? std::stod(field) : 0;  // utime and stime
+        }
+        seconds[task.path().filename()] = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+}
+
 // Reads the child's output until it closes or the time is up; false when the time ran out.
 bool read_until_closed(subprocess::ProcessSet& set, subprocess::Process& process,
                        double timeout_seconds, const std::vector<std::string>& markers,
                        ChildRun& run) {
     const Clock::time_point started_at = process.started();
+    std::map<std::string, double> threads;
+    Clock::time_point threads_seen{};
     while (!process.output_closed()) {
+        if (Clock::now() - threads_seen > std::chrono::milliseconds(20)) {
+            note_other_threads(process.id(), threads);
+            threads_seen = Clock::now();
+        }
         double left = timeout_seconds - seconds_since(started_at);
         if (left <= 0) {
             return false;
@@ -61,6 +90,9 @@ bool read_until_closed(subprocess::ProcessSet& set, subprocess::Process& process
         // The tool writes a character per block; reading each at once would make the benchmark
         // compete with the upload it measures. A pause bounds the markers' error to about 1 ms.
         pause_ms(kReadPauseMs);
+    }
+    for (const auto& [thread, seconds] : threads) {
+        run.other_threads_cpu_seconds += seconds;
     }
     return true;
 }

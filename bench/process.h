@@ -20,7 +20,10 @@ struct ChildRun {
     double wall_seconds = 0;
     double cpu_seconds = 0;   // user + system time of the child
     double peak_rss_kib = 0;  // the child's peak resident memory
-    std::string output;       // standard output and standard error, interleaved
+    // The CPU of the child's threads but its first, as last seen while it ran (Linux's /proc;
+    // zero elsewhere): what a program's helper threads cost, apart from its main loop.
+    double other_threads_cpu_seconds = 0;
+    std::string output;  // standard output and standard error, interleaved
     // For each marker asked for, the seconds from the start to the moment the marker was first
     // read from the output; negative when it never came.
     std::vector<double> marker_seconds;

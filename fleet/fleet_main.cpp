@@ -6,7 +6,9 @@
 #include "os/files.h"
 #include "os/host.h"
 #include "os/terminal.h"
+#include "page/page_server.h"
 #include "process/subprocess.h"
+#include "record/record_db.h"
 #include "record/share.h"
 #include "records.h"
 #include "report/console.h"
@@ -84,22 +86,56 @@ RunContext run_context(const Options& options, const Plan& plan) {
     return context;
 }
 
+void print_page_url(std::FILE* out, const ServeAddress& at) {
+    std::fprintf(out, "Page: %s\n", page_url(at, host::host_name()).c_str());
+    std::fflush(out);
+}
+
+// serve: the record pages of a database, until an interrupt.
+int serve_records(const Options& options) {
+    std::string error;
+    if (!RecordDatabase::open(options.database, RecordDatabase::Access::read, error)) {
+        return fleet_error("cannot read the record database: " + error, 2);
+    }
+    subprocess::ProcessSet interrupts;
+    interrupts.catch_interrupts();
+    RecordPages records(options.database);
+    PageServer server;
+    ServeAddress at = *options.serve;
+    if (!server.listen(at, error) || !server.start(nullptr, records, error)) {
+        return fleet_error(error, 2);
+    }
+    at.port = server.port();
+    print_page_url(stdout, at);
+    std::printf("Serving the record of %s; Ctrl-C stops.\n", options.database.c_str());
+    std::fflush(stdout);
+    while (interrupts.interrupts() == 0 && !server.failed()) {
+        interrupts.pause(std::chrono::milliseconds(500));
+    }
+    server.stop();
+    return server.failed() ? fleet_error("the page's server stopped", 1) : 0;
+}
+
+RunShape run_shape(const Options& options) {
+    return {options.watch, options.jobs, options.retries, options.gone_seconds};
+}
+
 // The run's outputs: the transcripts, summary.csv and the record database first, so that a
 // board's record is written before the console (or the JSON stream) tells it is done.
 struct Outputs {
     Outputs(const Plan& plan, const Options& options, const std::string& dir)
-        : context(run_context(options, plan)),
+        : plan(plan),
+          context(run_context(options, plan)),
           problems([this](const std::string& line) { record_problem(line); }),
           share_problems([this](const std::string& line) { record_problem(line); }),
           summary(plan, problems, options.watch),
-          transcripts(plan, folder, problems, options.watch) {
+          transcripts(plan, folder, problems, options.watch),
+          records(options.database == kNoDatabase ? "" : options.database) {
         fanout.add(transcripts);
         fanout.add(summary);
         fanout.add(database_outputs);
         if (options.json) {
-            json.emplace(
-                plan, context,
-                RunShape{options.watch, options.jobs, options.retries, options.gone_seconds});
+            json.emplace(plan, context, run_shape(options));
             fanout.add(*json);
         } else {
             console.emplace(plan, options.watch, terminal::output_redraws(), dir);
@@ -138,6 +174,24 @@ struct Outputs {
         }
     }
 
+    // --serve: the page's address bound and served from now on, its URL printed; false with the
+    // reason when it cannot be.
+    bool serve(const Options& options, std::string& error) {
+        if (!options.serve) {
+            return true;
+        }
+        page.emplace(plan, context, run_shape(options));
+        ServeAddress at = *options.serve;
+        if (!server.listen(at, error) || !server.start(&*page, records, error)) {
+            return false;
+        }
+        fanout.add(*page);
+        at.port = server.port();
+        print_page_url(options.json ? stderr : stdout, at);
+        return true;
+    }
+
+    const Plan& plan;
     RunContext context;
     RecordFolder folder;
     RecordProblems problems;
@@ -149,17 +203,23 @@ struct Outputs {
     std::optional<DatabaseWriter> database;
     std::optional<ShareCopier> copier;
     EventFanout database_outputs;
+    std::optional<LivePage> page;
+    RecordPages records;
+    PageServer server;  // after the pages, so that it ends first
     EventFanout fanout;
 };
 
 int run_plan(const Options& options, const Plan& plan) {
     std::string error;
-    if (!enough_open_files(options.jobs, error)) {
+    if (!enough_open_files(options.jobs, options.serve.has_value(), error)) {
         return fleet_error(error, 2);
     }
     std::string dir = options.logs_dir.empty() ? default_logs_dir(std::chrono::system_clock::now())
                                                : options.logs_dir;
     Outputs outputs(plan, options, dir);
+    if (!outputs.serve(options, error)) {
+        return fleet_error(error, 2);
+    }
     if (!outputs.folder.create(dir, error) || !outputs.summary.open(outputs.folder, error)) {
         return fleet_error(error, 2);
     }
@@ -186,18 +246,24 @@ int run_plan(const Options& options, const Plan& plan) {
     finished.at = Clock::now();
     finished.wall = std::chrono::system_clock::now();
     outputs.fanout.on_event(finished);
+    if (outputs.server.failed()) {
+        std::fprintf(stderr,
+                     "tvflash-fleet: the page's server stopped during the run; the "
+                     "boards were flashed all the same\n");
+    }
     return finished.exit_status;
 }
 
 }  // namespace
 
-std::size_t open_files_needed(int jobs) {
-    return kOpenFilesKept + static_cast<std::size_t>(jobs) * kOpenFilesPerBoard;
+std::size_t open_files_needed(int jobs, bool serving) {
+    return kOpenFilesKept + static_cast<std::size_t>(jobs) * kOpenFilesPerBoard +
+           (serving ? kOpenFilesServing : 0);
 }
 
-bool enough_open_files(int jobs, std::string& error) {
+bool enough_open_files(int jobs, bool serving, std::string& error) {
     std::optional<std::uint64_t> limit = subprocess::raise_open_file_limit();
-    const std::size_t needed = open_files_needed(jobs);
+    const std::size_t needed = open_files_needed(jobs, serving);
     if (!limit || *limit >= needed) {
         return true;
     }
@@ -230,6 +296,8 @@ int fleet_main(const std::vector<std::string>& args) {
             return 0;
         case Mode::scan:
             return run_scan(options);
+        case Mode::serve:
+            return serve_records(options);
         case Mode::records:
             if (options.push && !share_built()) {
                 return usage_error(kNoShareHere);

@@ -14,13 +14,15 @@ namespace fleet {
 // its tool's output pipe and process descriptor, and its transcript.
 inline constexpr std::size_t kOpenFilesKept = 64;
 inline constexpr std::size_t kOpenFilesPerBoard = 3;
+// The station page's server: its listening socket and a connection per server thread.
+inline constexpr std::size_t kOpenFilesServing = 64;
 
-// The open files a run of jobs boards at once needs.
-std::size_t open_files_needed(int jobs);
+// The open files a run of jobs boards at once needs, serving the page or not.
+std::size_t open_files_needed(int jobs, bool serving = false);
 
 // Raises this process's limit of open files as far as it goes; false, with the message, when it
 // is still too low for jobs boards at once.
-bool enough_open_files(int jobs, std::string& error);
+bool enough_open_files(int jobs, bool serving, std::string& error);
 
 // The exit status of a run: 1 when a board failed (a station: any board it flashed), 3 when every
 // board passed but the record could not be written whole, and 0 otherwise.

@@ -39,4 +39,13 @@ class UdpSocket {
     std::intptr_t handle_ = -1;
 };
 
+// Options for a listening TCP socket (the page's server): its port can be bound again at once by
+// the next run, but never by two servers at the same time.
+void set_listening_options(std::intptr_t socket);
+
+// The last failed socket call's error on this thread, as the system words it ("Address already in
+// use"); empty when there is none since clear_socket_error(). For calls made by a library.
+void clear_socket_error();
+std::string socket_error_text();
+
 }  // namespace net

@@ -70,4 +70,19 @@ std::optional<Datagram> UdpSocket::receive(std::chrono::milliseconds timeout) {
                     std::string(buffer, static_cast<std::size_t>(got))};
 }
 
+void set_listening_options(std::intptr_t socket) {
+    // SO_REUSEADDR lets a new run bind while the last one's connections linger; SO_REUSEPORT,
+    // which would let two servers share the port, stays off.
+    int yes = 1;
+    setsockopt(descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
+void clear_socket_error() {
+    errno = 0;
+}
+
+std::string socket_error_text() {
+    return errno == 0 ? "" : std::strerror(errno);
+}
+
 }  // namespace net

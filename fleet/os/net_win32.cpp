@@ -92,4 +92,32 @@ std::optional<Datagram> UdpSocket::receive(std::chrono::milliseconds timeout) {
     }
 }
 
+void set_listening_options(std::intptr_t socket) {
+    // Windows rebinds a port whose connections linger without asking; SO_REUSEADDR there would
+    // let another program take the port over.
+    BOOL yes = TRUE;
+    setsockopt(as_socket(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&yes), sizeof yes);
+}
+
+void clear_socket_error() {
+    WSASetLastError(0);
+}
+
+std::string socket_error_text() {
+    const int code = WSAGetLastError();
+    if (code == 0) {
+        return "";
+    }
+    char text[256] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    // The system's text ends with a full stop and a line end; messages add their own.
+    while (length > 0 &&
+           (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
+        --length;
+    }
+    return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+}
+
 }  // namespace net

@@ -31,6 +31,9 @@ std::optional<Mode> mode_of(std::string_view word) {
     if (word == "records") {
         return Mode::records;
     }
+    if (word == "serve") {
+        return Mode::serve;
+    }
     if (word == "help" || word == "--help" || word == "-h") {
         return Mode::help;
     }
@@ -125,6 +128,10 @@ bool set_option(Options& options, std::string_view name, const std::string& valu
         std::optional<std::uint32_t> retries = parse_number(value, 0, kMostRetries);
         options.retries = retries ? static_cast<int>(*retries) : 0;
         error = retries ? "" : "--retries takes a number from 0 to " + std::to_string(kMostRetries);
+    } else if (name == "--serve") {
+        ParsedServeAddress serve = parse_serve_address(value);
+        options.serve = serve.serve;
+        error = serve.serve ? "" : "--serve takes [ADDRESS:]PORT: " + serve.error;
     } else {
         options.inline_steps.push_back(value);  // -e, --step
     }
@@ -135,7 +142,7 @@ bool takes_value(std::string_view name) {
     return name == "-j" || name == "--jobs" || name == "--answer" || name == "--logs" ||
            name == "--gone" || name == "--tool" || name == "-e" || name == "--step" ||
            name == "--station" || name == "--operator" || name == "--retries" ||
-           takes_record_value(name);
+           name == "--serve" || takes_record_value(name);
 }
 
 // Reads one option; false on a bad one.
@@ -184,6 +191,9 @@ std::string check_run(Options& options, std::vector<std::string>& positionals,
     if (!options.watch && options.gone_given) {
         return "--gone goes with --watch";
     }
+    if (options.mode == Mode::check && options.serve) {
+        return "--serve goes with run";
+    }
     for (const char* name : {"--since", "--target", "--format", "--push"}) {
         if (std::find(given.begin(), given.end(), name) != given.end()) {
             return std::string(name) + " goes with records";
@@ -221,6 +231,22 @@ std::string check_records(const Options& options, const std::vector<std::string>
     return "";
 }
 
+// serve takes --db and the page's address alone.
+std::string check_serve(Options& options, const std::vector<std::string>& positionals,
+                        const std::vector<std::string>& given) {
+    const bool only_db = std::all_of(given.begin(), given.end(),
+                                     [](const std::string& name) { return name == "--db"; });
+    if (!only_db || positionals.size() != 1) {
+        return "serve takes [--db FILE] [ADDRESS:]PORT";
+    }
+    if (options.database == kNoDatabase) {
+        return "serve shows the record database: it needs --db";
+    }
+    ParsedServeAddress serve = parse_serve_address(positionals[0]);
+    options.serve = serve.serve;
+    return serve.serve ? "" : "serve takes [ADDRESS:]PORT: " + serve.error;
+}
+
 // A scan takes its two arguments and no option.
 std::string check_scan(const std::vector<std::string>& positionals,
                        const std::vector<std::string>& args) {
@@ -237,7 +263,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
     }
     std::optional<Mode> mode = mode_of(args[0]);
     if (!mode) {
-        return {options, "unknown command '" + args[0] + "' (run, check, scan or records)"};
+        return {options, "unknown command '" + args[0] + "' (run, check, scan, records or serve)"};
     }
     options.mode = *mode;
     Reader reader{args, 1, {}, "", {}};
@@ -258,6 +284,8 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
         parsed.error = check_run(options, reader.positionals, reader.given);
     } else if (options.mode == Mode::records) {
         parsed.error = check_records(options, reader.positionals, reader.given);
+    } else if (options.mode == Mode::serve) {
+        parsed.error = check_serve(options, reader.positionals, reader.given);
     } else if (options.mode == Mode::scan) {
         parsed.error = check_scan(reader.positionals, args);
         if (parsed.error.empty()) {
@@ -272,13 +300,14 @@ std::string short_usage() {
     return "Usage: tvflash-fleet run [-j N] [--answer yes|no] [--logs DIR] [--watch [--gone S]]\n"
            "                         [--tool PATH] RECIPE TARGET...\n"
            "                         [--station NAME] [--operator NAME] [--json] [--retries N]\n"
-           "                         [--db FILE|none] [--share URL]\n"
+           "                         [--db FILE|none] [--share URL] [--serve [ADDRESS:]PORT]\n"
            "       tvflash-fleet run [options] -e STEP [-e STEP]... TARGET...\n"
            "       tvflash-fleet scan ADDRESS/BITS PORT\n"
            "       tvflash-fleet check RECIPE [TARGET...]\n"
            "       tvflash-fleet records [--db FILE] [--since WHEN] [--target ADDRESS:PORT]\n"
            "                             [--format table|csv|json]\n"
-           "       tvflash-fleet records --push [--db FILE] --share URL\n";
+           "       tvflash-fleet records --push [--db FILE] --share URL\n"
+           "       tvflash-fleet serve [--db FILE] [ADDRESS:]PORT\n";
 }
 
 std::string help_text() {
@@ -294,7 +323,8 @@ std::string help_text() {
            "  check        checks the recipe, its images and the targets; sends nothing\n"
            "  scan         lists the boards that answer in an address range (at most a /20)\n"
            "  records      prints the rows of the record database, newest last; with --push,\n"
-           "               copies the rows not yet shared to the line's shared database\n\n"
+           "               copies the rows not yet shared to the line's shared database\n"
+           "  serve        serves the record pages of the database (no run) until Ctrl-C\n\n"
            "  -e, --step STEP  a step given inline instead of a recipe file (repeatable)\n"
            "  -j, --jobs N     at most N boards at once (default 8)\n"
            "  --answer yes|no  the answer to the bootloader question (default no); Windows\n"
@@ -318,6 +348,9 @@ std::string help_text() {
            "                   (2026-12-09 14:00), or a duration ago (30m, 2h, 7d)\n"
            "  --target T       records: the rows of one target\n"
            "  --format F       records: table (default), csv or json (one row a line)\n"
+           "  --serve [ADDRESS:]PORT\n"
+           "                   run: serves the station page, live, while the run goes on;\n"
+           "                   the address defaults to 127.0.0.1 (0.0.0.0: every address)\n"
            "  -h, --help       this text\n"
            "  --version        the version\n\n"
            "Exit status: 0 when every board finished every step (scan: a board answered),\n"

@@ -1,12 +1,15 @@
 // The command line of tvflash-fleet. Parsing is pure; main prints the error and ends with status 2.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "plan/serve_address.h"
+
 namespace fleet {
 
-enum class Mode { run, check, scan, records, help, version };
+enum class Mode { run, check, scan, records, serve, help, version };
 
 inline constexpr int kDefaultJobs = 8;
 inline constexpr int kMostJobs = 256;
@@ -35,6 +38,7 @@ struct Options {
                                               // try can mend
     std::string database = kDefaultDatabase;  // --db FILE, or kNoDatabase
     std::string share;                        // --share URL: the line's shared database
+    std::optional<ServeAddress> serve;        // --serve: the station page's address
     std::string since;                        // records: WHEN
     std::string record_target;                // records: ADDRESS:PORT
     std::string format = "table";             // records: table, csv or json

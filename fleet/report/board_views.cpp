@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "run/presence.h"
 #include "text.h"
@@ -32,18 +33,52 @@ std::string silence_text(double seconds) {
     return text;
 }
 
+const char* slot_state(const SlotView& view, bool station) {
+    if (!view.started) {
+        if (view.skipped) {
+            return "skipped";
+        }
+        return station && !view.found ? "waiting" : "queued";
+    }
+    if (!view.finished) {
+        return view.stage == Stage::operator_question ? "question" : "running";
+    }
+    if (view.passed) {
+        return "passed";
+    }
+    return view.last_status == StepStatus::interrupted ? "interrupted" : "failed";
+}
+
 BoardViews::BoardViews(const Plan& plan, bool station)
-    : plan_(plan), station_(station), slots_(plan.targets.size()) {}
+    : plan_(plan), station_(station), slots_(plan.targets.size()) {
+    for (SlotView& view : slots_) {
+        view.state = slot_state(view, station_);
+    }
+}
 
 void BoardViews::on_event(const Event& event) {
+    if (event.kind == EventKind::run_started) {
+        run_start_ = event.at;
+        for (SlotView& view : slots_) {
+            view.since = event.at;
+        }
+        return;
+    }
     SlotView& view = slots_[std::min(event.slot, slots_.size() - 1)];
+    update(view, event);
+    const char* state = slot_state(view, station_);
+    if (std::string_view(state) != view.state) {
+        view.state = state;
+        view.since = event.at;
+    }
+}
+
+void BoardViews::update(SlotView& view, const Event& event) {
     switch (event.kind) {
-        case EventKind::run_started:
-            run_start_ = event.at;
-            break;
         case EventKind::board_found:
             view.found = true;
             view.silence = event.silence;
+            view.version = event.text;
             view.left = false;
             break;
         case EventKind::board_left:
@@ -58,8 +93,11 @@ void BoardViews::on_event(const Event& event) {
             fresh.board = event.board;
             fresh.board_start = event.at;
             fresh.silence = view.silence;
+            fresh.version = view.version;
             fresh.boards_passed = view.boards_passed;
             fresh.boards_failed = view.boards_failed;
+            fresh.state = view.state;
+            fresh.since = view.since;
             view = fresh;
             break;
         }

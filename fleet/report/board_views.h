@@ -29,10 +29,20 @@ struct SlotView {
     StepStatus last_status = StepStatus::pending;  // of the last step that ran
     std::string verdict;                           // of that step
     double silence = -1;    // a station: the silence before the last board was found, or left
+    std::string version;    // a station: the version text of the board found last
     bool left = false;      // the last board left (rather than was found)
     int boards_passed = 0;  // a station: the boards of this target so far
     int boards_failed = 0;
+    const char* state = "queued";  // slot_state() as the last event left it
+    Clock::time_point since{};     // when the target came into that state
 };
+
+// The target's state as one word for the page and machines: "queued" (a run's board not started
+// yet, or a station's board found and waiting for its turn), "waiting" (a station waiting for a
+// board), "running", "question" (waiting for the operator), "passed", "failed", "interrupted" or
+// "skipped" (a run's board that never started). A station's finished board keeps its result
+// until it leaves.
+const char* slot_state(const SlotView& view, bool station);
 
 // "after 12.3 s of silence": how a station tells the silence before a board was found or left.
 std::string silence_text(double seconds);
@@ -54,6 +64,7 @@ class BoardViews : public EventSink {
     std::string totals(Clock::time_point now) const;
 
   private:
+    void update(SlotView& view, const Event& event);
     BoardLine line(std::size_t slot, Clock::time_point now) const;
 
     const Plan& plan_;

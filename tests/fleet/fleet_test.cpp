@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
 
+#include <httplib.h>
 #include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
@@ -658,6 +660,117 @@ TEST(FleetJson, AStationsEventsParseLineByLine) {
     EXPECT_EQ(lines[1]["board_version"], "Talvium 5.2 on PLN7/ZE (simulated)");
     EXPECT_GE(lines[1]["silence"].get<double>(), 0.0);
     EXPECT_EQ(lines.back()["exit_status"], 0);
+}
+
+// A port of 127.0.0.1 that nothing listens on now.
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t length = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    close(fd);
+    return ntohs(local.sin_port);
+}
+
+// The page's event stream read until it holds until, the server ends it, or timeout passes:
+// its messages, each as its fields ("event", "id", "data").
+std::vector<std::map<std::string, std::string>> read_events(int port, const std::string& until,
+                                                            std::chrono::seconds timeout) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(timeout);
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    client.Get("/api/events", [&](const char* data, std::size_t length) {
+        text.append(data, length);
+        return text.find(until) == std::string::npos && std::chrono::steady_clock::now() < deadline;
+    });
+    std::vector<std::map<std::string, std::string>> messages;
+    for (std::size_t start = 0, end; (end = text.find("\n\n", start)) != std::string::npos;
+         start = end + 2) {
+        std::map<std::string, std::string> fields;
+        std::istringstream lines(text.substr(start, end - start));
+        for (std::string line; std::getline(lines, line);) {
+            fields[line.substr(0, line.find(": "))] = line.substr(line.find(": ") + 2);
+        }
+        messages.push_back(fields);
+    }
+    return messages;
+}
+
+TEST(FleetPage, TheStreamCarriesTheJsonObjectsAndThePageIsReadOnly) {
+    e2e::ImageFolder folder;
+    SimProcess slow({"--bind", "127.0.0.100", "--slow-erase", "2"});
+    SimProcess busy({"--bind", "127.0.0.101", "--boards", "2"});
+    const std::string port = std::to_string(free_port());
+    auto fleet = start_fleet(
+        {"run", "--json", "--serve", port, "--logs", (folder.path() / "logs").string(), "-e",
+         "erasesys", "-e", "getconfig", target("127.0.0.100", slow), target("127.0.0.101", busy)});
+    httplib::Client client("127.0.0.1", std::stoi(port));
+    httplib::Result state = client.Get("/api/state");
+    for (int tries = 0; tries < 300 && !state; ++tries) {
+        std::this_thread::sleep_for(100ms);
+        state = client.Get("/api/state");
+    }
+    ASSERT_TRUE(state) << fleet->read_for(0ms);
+    EXPECT_EQ(nlohmann::json::parse(state->body)["targets"][1]["target"],
+              target("127.0.0.101", busy));
+    const struct {
+        std::string method;
+        std::string path;
+        int status;
+        std::string type;
+    } samples[] = {
+        {"GET", "/", 200, "text/html; charset=utf-8"},
+        {"GET", "/live.js", 200, "text/javascript; charset=utf-8"},
+        {"GET", "/api/state", 200, "application/json"},
+        {"POST", "/", 405, "text/plain; charset=utf-8"},
+        {"PUT", "/api/state", 405, "text/plain; charset=utf-8"},
+        {"DELETE", "/api/events", 405, "text/plain; charset=utf-8"},
+        {"GET", "/index.html/../../etc/passwd", 404, "text/plain; charset=utf-8"},
+        {"GET", "/%2e%2e/%2e%2e/etc/passwd", 404, "text/plain; charset=utf-8"},
+    };
+    for (const auto& s : samples) {
+        httplib::Request request;
+        request.method = s.method;
+        request.path = s.path;
+        httplib::Result result = client.send(request);
+        ASSERT_TRUE(result) << s.path;
+        EXPECT_EQ(result->status, s.status) << s.method << " " << s.path;
+        EXPECT_EQ(result->get_header_value("Content-Type"), s.type) << s.path;
+        EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff") << s.path;
+        EXPECT_TRUE(result->get_header_value("Content-Security-Policy")
+                        .starts_with("default-src 'none'; script-src 'self'"))
+            << s.path;
+        EXPECT_EQ(result->get_header_value("Allow"), s.status == 405 ? "GET, HEAD" : "");
+    }
+    // A second run cannot serve on the same port: it says so, and starts nothing.
+    e2e::RunResult refused = run_fleet({"run", "--serve", "127.0.0.1:" + port, "--db", "none",
+                                        "--logs", (folder.path() / "refused").string(), "-e",
+                                        "version", target("127.0.0.100", slow)});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("tvflash-fleet: cannot serve the page on 127.0.0.1:" + port),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "refused"));
+
+    // The stream: a snapshot, then every --json object under its number, until the end.
+    auto messages = read_events(std::stoi(port), "\"event\":\"run_finished\"", 60s);
+    e2e::RunResult run = fleet->finish(30s);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::vector<nlohmann::json> lines = json_lines(without_cr(run.out));
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[0]["event"], "snapshot");
+    std::size_t id = nlohmann::json::parse(messages[0]["data"])["event"].get<std::size_t>();
+    for (std::size_t i = 1; i < messages.size(); ++i) {
+        ASSERT_EQ(messages[i]["id"], std::to_string(++id));
+        ASSERT_LE(id, lines.size());
+        EXPECT_EQ(nlohmann::json::parse(messages[i]["data"]), lines[id - 1]);
+    }
+    EXPECT_EQ(id, lines.size()) << "the stream ends with the run's last object";
+    EXPECT_EQ(nlohmann::json::parse(messages.back()["data"])["event"], "run_finished");
 }
 
 namespace {

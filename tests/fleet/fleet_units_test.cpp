@@ -3,11 +3,20 @@
 // station's decisions.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <numeric>
+#include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "fleet_main.h"
+#include "page/live_page.h"
+#include "page/record_pages.h"
+#include "page/web_files.h"
 #include "plan/options.h"
 #include "plan/recipe.h"
+#include "plan/serve_address.h"
 #include "plan/sha256.h"
 #include "plan/targets.h"
 #include "process/subprocess.h"
@@ -127,7 +136,7 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--watch", "--gone", "2.5", "-e", "version", "10.0.0.1:1", "@more"}, ""},
         {{"check", "r.txt"}, ""},
         {{"scan", "10.0.0.0/24", "4000"}, ""},
-        {{"flash", "r.txt"}, "unknown command 'flash' (run, check, scan or records)"},
+        {{"flash", "r.txt"}, "unknown command 'flash' (run, check, scan, records or serve)"},
         {{"run", "r.txt"}, "no target given (ADDRESS:PORT or @FILE)"},
         {{"run", "-e"}, "-e needs a value"},
         {{"run", "-j", "0", "r.txt", "10.0.0.1:1"}, "-j takes a number of boards from 1 to 256"},
@@ -136,6 +145,13 @@ TEST(FleetOptions, CommandLineSamples) {
         {{"run", "--watch", "--gone", "1", "r", "t"}, "--gone takes seconds from 2 to 86400"},
         {{"run", "--fast", "r", "t"}, "unknown option '--fast'"},
         {{"scan", "-j", "2", "10.0.0.0/24", "4000"}, "scan takes ADDRESS/BITS PORT"},
+        {{"run", "--serve", "0.0.0.0:8080", "r", "t"}, ""},
+        {{"run", "--serve", "80800", "r", "t"},
+         "--serve takes [ADDRESS:]PORT: '80800' is not a port from 0 to 65535"},
+        {{"check", "--serve", "8080", "r"}, "--serve goes with run"},
+        {{"serve", "--db", "r.db", "0.0.0.0:8080"}, ""},
+        {{"serve", "--json", "8080"}, "serve takes [--db FILE] [ADDRESS:]PORT"},
+        {{"serve", "--db", "none", "8080"}, "serve shows the record database: it needs --db"},
         {{"run", "--db", "none", "--share", "postgresql://h/d", "r", "t"},
          "--share copies the record database: it needs --db"},
         {{"run", "--share", "mysql://h/d", "r", "t"}, "--share takes a postgresql:// URL"},
@@ -470,4 +486,233 @@ TEST(FleetRecord, DigestsTimesAndTheToolsVersion) {
     EXPECT_EQ(id.size(), 36u);
     EXPECT_EQ(id[14], '4');
     EXPECT_NE(id, new_run_id());
+}
+
+TEST(FleetPage, ServeAddressSamples) {
+    const struct {
+        std::string text;
+        std::string url;  // or the error
+    } samples[] = {
+        {"8080", "http://127.0.0.1:8080/"},
+        {"0", "http://127.0.0.1:0/"},
+        {"0.0.0.0:80", "http://station-7:80/"},
+        {"10.1.2.3:65535", "http://10.1.2.3:65535/"},
+        {"localhost:80", "'localhost' is not an IPv4 address"},
+        {":80", "'' is not an IPv4 address"},
+        {"127.0.0.1:", "'' is not a port from 0 to 65535"},
+        {"65536", "'65536' is not a port from 0 to 65535"},
+    };
+    for (const auto& s : samples) {
+        ParsedServeAddress parsed = parse_serve_address(s.text);
+        EXPECT_EQ(parsed.serve ? page_url(*parsed.serve, "station-7") : parsed.error, s.url);
+    }
+    // The page's files are the program's own; no other name gives one.
+    EXPECT_NE(web_file("index.html"), nullptr);
+    EXPECT_EQ(content_type("live.js"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(web_file("../index.html"), nullptr);
+}
+
+namespace {
+
+// A plan of two steps on two targets, and events for it at whole seconds.
+struct PageRun {
+    Plan plan;
+    RunContext context{"run-1", "line-3", "ada", "2.3.6", {}};
+
+    PageRun() {
+        plan.steps = check_steps({{"erasesys", "r 1"}, {"getconfig", "r 2"}}, "").steps;
+        plan.targets = {{0x7f000002, 4000, ""}, {0x7f000003, 4000, ""}};
+    }
+    static Event event(EventKind kind, std::size_t slot, int second) {
+        Event event;
+        event.kind = kind;
+        event.slot = slot;
+        event.at = Clock::time_point{} + std::chrono::seconds(second);
+        event.board = 1;
+        return event;
+    }
+};
+
+}  // namespace
+
+TEST(FleetPage, TargetStatesAndTheTimeInThem) {
+    using K = EventKind;
+    auto step = [](K kind, int second, Stage stage = Stage::starting) {
+        Event e = PageRun::event(kind, 0, second);
+        e.stage = stage;
+        return e;
+    };
+    auto ended = [](int second, StepStatus status) {
+        Event e = PageRun::event(K::step_finished, 0, second);
+        e.result.status = status;
+        return e;
+    };
+    auto finished = [](int second, bool started, StepStatus status) {
+        Event e = PageRun::event(K::board_finished, 0, second);
+        e.board_started = started;
+        e.results.resize(2);
+        e.results[0].status = status;
+        e.results[1].status = status == StepStatus::passed ? status : StepStatus::skipped;
+        return e;
+    };
+    const struct {
+        bool station;
+        std::vector<Event> events;
+        std::string state;
+        int since;
+    } samples[] = {
+        {false, {}, "queued", 1},
+        {false, {step(K::board_started, 2), step(K::step_started, 3)}, "running", 2},
+        {false,
+         {step(K::board_started, 2), step(K::step_progress, 4, Stage::operator_question)},
+         "question",
+         4},
+        {false, {step(K::board_started, 2), finished(5, true, StepStatus::failed)}, "failed", 5},
+        {false,
+         {step(K::board_started, 2), ended(5, StepStatus::interrupted),
+          finished(5, true, StepStatus::interrupted)},
+         "interrupted",
+         5},
+        {false, {finished(6, false, StepStatus::skipped)}, "skipped", 6},
+        {true, {}, "waiting", 1},
+        {true, {step(K::board_found, 3)}, "queued", 3},
+        {true, {step(K::board_started, 3), finished(7, true, StepStatus::passed)}, "passed", 7},
+        {true,
+         {step(K::board_started, 3), finished(7, true, StepStatus::passed), step(K::board_left, 9)},
+         "waiting",
+         9},
+    };
+    PageRun run;
+    for (const auto& s : samples) {
+        BoardViews views(run.plan, s.station);
+        views.on_event(PageRun::event(K::run_started, 0, 1));
+        for (const Event& event : s.events) {
+            views.on_event(event);
+        }
+        const SlotView& view = views.slots()[0];
+        EXPECT_EQ(view.state, s.state) << s.events.size();
+        EXPECT_EQ(view.since, PageRun::event(K::run_started, 0, s.since).at) << s.state;
+        EXPECT_STREQ(views.slots()[1].state, s.station ? "waiting" : "queued");
+    }
+}
+
+TEST(FleetPage, AStreamStartsWithASnapshotAndAClientThatFallsBehindIsDropped) {
+    PageRun run;
+    LivePage page(run.plan, run.context, RunShape{}, PageLimits{2, 3, 1 << 20});
+    std::string first;
+    std::shared_ptr<PageClient> reader = page.attach(first);
+    std::shared_ptr<PageClient> idle = page.attach(first);
+    std::string refused;
+    EXPECT_EQ(page.attach(refused), nullptr);  // two clients at most
+    const std::string head = "retry: 1000\nevent: snapshot\nid: 0\ndata: ";
+    ASSERT_EQ(first.substr(0, head.size()), head);
+    nlohmann::json snapshot = nlohmann::json::parse(first.substr(head.size()));
+    EXPECT_EQ(snapshot["run"], "run-1");
+    EXPECT_EQ(snapshot["targets"][1]["target"], "127.0.0.3:4000");
+    EXPECT_EQ(snapshot["targets"][1]["state"], "queued");
+
+    std::string out;
+    for (EventKind kind : {EventKind::run_started, EventKind::board_started,
+                           EventKind::step_started, EventKind::step_started}) {
+        page.on_event(PageRun::event(kind, 0, 1));
+        ASSERT_TRUE(page.next(*reader, std::chrono::milliseconds(0), out));
+        EXPECT_EQ(out.substr(0, out.find("data: ")),
+                  "id: " + nlohmann::json::parse(page.state_text())["event"].dump() + "\n");
+    }
+    EXPECT_EQ(nlohmann::json::parse(out.substr(out.find("data: ") + 6))["event"], "step_started");
+    EXPECT_EQ(nlohmann::json::parse(page.state_text())["targets"][0]["state"], "running");
+    // The idle client missed four messages, one more than its queue holds: it is dropped and
+    // the slot is free for a new one.
+    EXPECT_FALSE(page.next(*idle, std::chrono::milliseconds(0), out));
+    page.detach(idle);
+    EXPECT_NE(page.attach(refused), nullptr);
+    // Once the run is over, a stream ends after its last message.
+    page.on_event(PageRun::event(EventKind::run_finished, 0, 2));
+    page.close();
+    EXPECT_TRUE(page.next(*reader, std::chrono::milliseconds(0), out));
+    EXPECT_NE(out.find("\"event\":\"run_finished\""), std::string::npos);
+    EXPECT_FALSE(page.next(*reader, std::chrono::milliseconds(0), out));
+}
+
+TEST(FleetPage, RecordsQuerySamples) {
+    const struct {
+        std::map<std::string, std::string> parameters;
+        std::string query;  // "after limit newest target status", or the error
+    } samples[] = {
+        {{}, "0 200 newest  "},
+        {{{"since", "120"}}, "120 500 oldest  "},
+        {{{"since", "0"}, {"limit", "20"}, {"status", "failed"}}, "0 20 oldest  failed"},
+        {{{"latest", "5"}, {"target", "10.0.0.1:4000"}}, "0 5 newest 10.0.0.1:4000 "},
+        {{{"since", "-1"}}, "since takes a row id"},
+        {{{"latest", "0"}}, "latest takes a number of rows from 1 to 5000"},
+        {{{"since", "1"}, {"latest", "5"}}, "since and latest do not go together"},
+        {{{"status", "done"}}, "status takes passed, failed, skipped or interrupted"},
+        {{{"target", "x"}}, "target takes ADDRESS:PORT"},
+        {{{"order", "up"}}, "unknown parameter 'order'"},
+    };
+    for (const auto& s : samples) {
+        ParsedRecordsQuery parsed = parse_records_query(s.parameters);
+        const RowQuery* q = parsed.query ? &parsed.query->rows : nullptr;
+        EXPECT_EQ(q ? std::to_string(q->after_id) + " " + std::to_string(q->limit) + " " +
+                          (q->newest_first ? "newest " : "oldest ") + q->target + " " + q->status
+                    : parsed.error,
+                  s.query);
+    }
+    StoredRow stored{7, RecordRow{}, "", false};
+    stored.row.target = "10.0.0.1:4000";
+    stored.row.verdict = "=HYPERLINK(\"x\")";
+    stored.row.seconds = 1.5;
+    RecordsQuery paged{{}, true};
+    paged.rows.limit = 1;
+    EXPECT_EQ(records_csv({stored}),
+              "id,station,target,attempt,step,command,try,status,error_class,verdict,start,"
+              "seconds\r\n7,,10.0.0.1:4000,1,1,,1,,,\"'=HYPERLINK(\"\"x\"\")\",,1.500\r\n");
+    const nlohmann::json page = nlohmann::json::parse(records_json({stored}, paged, 3));
+    EXPECT_EQ(page["next"], 7);
+    EXPECT_EQ(page["more"], true);
+    EXPECT_EQ(page["rows"][0]["id"], 7);
+    EXPECT_FALSE(page["rows"][0].contains("transcript"));
+}
+
+TEST(FleetPage, ReadersOnThreadsOfTheirOwnGetEveryEventInOrder) {
+    PageRun run;
+    LivePage page(run.plan, run.context, RunShape{}, PageLimits{4, 100000, 1 << 26});
+    constexpr int kEvents = 400;
+    std::vector<std::thread> readers;
+    std::vector<std::vector<int>> ids(3);
+    std::atomic<int> attached{0};
+    for (std::vector<int>& seen : ids) {
+        readers.emplace_back([&page, &seen, &attached] {
+            std::string text;
+            std::shared_ptr<PageClient> client = page.attach(text);
+            ++attached;
+            for (int reads = 0;
+                 reads < 10000 && page.next(*client, std::chrono::milliseconds(5), text); ++reads) {
+                for (std::size_t at = text.find("id: "); at != std::string::npos;
+                     at = text.find("id: ", at + 1)) {
+                    seen.push_back(std::stoi(text.substr(at + 4)));
+                }
+            }
+            page.detach(client);
+        });
+    }
+    for (int waits = 0; waits < 1000 && attached < 3; ++waits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    page.on_event(PageRun::event(EventKind::run_started, 0, 1));
+    for (int i = 0; i < kEvents; ++i) {
+        page.on_event(PageRun::event(i % 2 ? EventKind::step_started : EventKind::board_started,
+                                     static_cast<std::size_t>(i % 2), 1));
+    }
+    page.on_event(PageRun::event(EventKind::run_finished, 0, 2));
+    page.close();
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    std::vector<int> all(kEvents + 2);
+    std::iota(all.begin(), all.end(), 1);
+    for (const std::vector<int>& seen : ids) {
+        EXPECT_EQ(seen, all);
+    }
+    EXPECT_EQ(page.clients(), 0u);
 }

@@ -31,7 +31,7 @@ expect "tvflash-sim --pc" "--pcap"
 expect "tvflash-sim --write-dir " "logs"
 expect "tvflash-sim --pcap " "logs os.tvm recipe.txt"
 expect "tvflash-sim --seed " ""
-expect "tvflash-fleet " "--help --version check help records run scan"
+expect "tvflash-fleet " "--help --version check help records run scan serve"
 expect "tvflash-fleet records --format " "csv json table"
 expect "tvflash-fleet records --db " "logs os.tvm recipe.txt"
 expect "tvflash-fleet records r" ""
@@ -41,6 +41,8 @@ expect "tvflash-fleet run --logs " "logs"
 expect "tvflash-fleet run -j 4 r" "recipe.txt"
 expect "tvflash-fleet check recipe.txt @r" "@recipe.txt"
 expect "tvflash-fleet scan " ""
+expect "tvflash-fleet serve --db " "logs os.tvm recipe.txt"
+expect "tvflash-fleet serve 8" ""
 
 # The option names in a program's --help, sorted.
 help_options() {

@@ -56,6 +56,7 @@ _tvflash_fleet_options=(
     "--target:text"
     "--format:table csv json"
     "--push:none"
+    "--serve:text"
     "-h:none"
     "--help:none"
     "--version:none"
@@ -122,20 +123,21 @@ _tvflash_sim() {
         _tvflash_words "$(_tvflash_option_names _tvflash_sim_options)" "$cur"
 }
 
-# tvflash-fleet run|check [options] RECIPE TARGET...; records [options]; scan ADDRESS/BITS PORT
+# tvflash-fleet run|check [options] RECIPE TARGET...; records [options]; serve [--db FILE]
+# [ADDRESS:]PORT; scan ADDRESS/BITS PORT
 _tvflash_fleet() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [ "$COMP_CWORD" -eq 1 ]; then
-        _tvflash_words "run check scan records help --help --version" "$cur"
+        _tvflash_words "run check scan records serve help --help --version" "$cur"
         return
     fi
-    case ${COMP_WORDS[1]} in run | check | records) ;; *) return ;; esac
+    case ${COMP_WORDS[1]} in run | check | records | serve) ;; *) return ;; esac
     if _tvflash_option_value _tvflash_fleet_options "$prev" "$cur"; then
         return
     elif [[ $cur == -* ]]; then
         _tvflash_words "$(_tvflash_option_names _tvflash_fleet_options)" "$cur"
-    elif [ "${COMP_WORDS[1]}" = records ]; then
+    elif [ "${COMP_WORDS[1]}" = records ] || [ "${COMP_WORDS[1]}" = serve ]; then
         return
     elif [[ $cur == @* ]]; then
         _tvflash_paths -f "${cur#@}" @
