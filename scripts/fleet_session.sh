@@ -19,12 +19,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/images"
-head -c 524288 /dev/urandom >"$work/images/os.tvm"
-signature='PLN7/ZE, Rel. B, ROM-Version: 3.1'
-{ printf '%s' "$signature"; head -c $((65536 - ${#signature})) /dev/urandom; } >"$work/images/eboot.hex"
-printf '%s\n' '# A new board: its bootloader, its system, and the map to check.' \
-    'updaterom images/eboot.hex' 'updatesys images/os.tvm' 'getconfig' >"$work/new-board.txt"
+# The quick start's recipe and its images.
+examples/make-images.sh "$work/images" >/dev/null
+cp examples/new-board.txt "$work/"
 : >"$work/line-3.txt"
 for n in 2 3 4 5 6 7; do
     type=PLN7/ZE

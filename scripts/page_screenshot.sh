@@ -20,11 +20,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/images"
-head -c 524288 /dev/urandom >"$work/images/os.tvm"
-signature='PLN7/ZE, Rel. B, ROM-Version: 3.1'
-{ printf '%s' "$signature"; head -c $((65536 - ${#signature})) /dev/urandom; } >"$work/images/eboot.hex"
-printf '%s\n' 'updaterom images/eboot.hex' 'updatesys images/os.tvm' 'getconfig' >"$work/new-board.txt"
+# The quick start's recipe and its images.
+examples/make-images.sh "$work/images" >/dev/null
+cp examples/new-board.txt "$work/"
 targets=()
 for n in $(seq 2 13); do targets+=("127.0.0.$n:4100"); done
 
