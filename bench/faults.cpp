@@ -393,6 +393,7 @@ class PageWatch {
 struct FleetRun {
     double wall = 0;
     double own_cpu = 0;                // the fleet's own, without its children's
+    double seen_cpu = 0;               // its threads', as last seen while it ran
     double children_cpu = 0;           // the tools it ran
     int exact = 0;                     // boards that stored the exact image
     std::vector<double> latencies_ms;  // with the page open: event to tile, every tab's
@@ -433,14 +434,18 @@ FleetRun fleet_on_boards(const Tools& tools, int count, const std::string& recip
     }
     bench::ChildRun run = bench::run_measured(argv, {}, 300, bench::Start::spawn);
     FleetRun figures{
-        run.wall_seconds, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0, 0};
+        run.wall_seconds, 0, 0, children_cpu_seconds(tools.work / name / "logs"), 0, {}, 0, 0};
     if (page) {
         figures.latencies_ms = page->latencies();
         figures.page_threads_cpu = run.other_threads_cpu_seconds;
         figures.bytes_read = page->bytes_read_;
     }
-    // wait4 counts the children the fleet reaped into its own figure.
+    // wait4 counts the children the fleet reaped into its own figure; what a tool spends after
+    // it has reported its CPU (its exit) stays in the fleet's share. The fleet's threads, read
+    // from /proc while it runs, leave its children out but miss its last few milliseconds: the
+    // two figures bound the fleet's own CPU from above and from below.
     figures.own_cpu = run.cpu_seconds - figures.children_cpu;
+    figures.seen_cpu = run.threads_cpu_seconds;
     for (auto& sim : sims) {
         bench::stop_background(sim.first);
     }
@@ -553,13 +558,15 @@ void page_figures(const Tools& tools, const std::string& recipe, const std::stri
                             {"--db", "none"}, row.open);
         std::printf(
             "%d boards with the page %s: wall %s (%s of one alone), %d of %d exact, the "
-            "fleet's CPU %s against its tools' %s (%.1f%%), of which its page's server threads "
-            "%s\n",
+            "fleet's CPU %s against its tools' %s (%.1f%%; its threads as last seen %s, "
+            "%.1f%%), of which its page's server threads %s\n",
             row.boards, row.how, bench::format_seconds(served.wall).c_str(),
             bench::format_ratio(served.wall, one.wall).c_str(), served.exact, row.boards,
             bench::format_seconds(served.own_cpu).c_str(),
             bench::format_seconds(served.children_cpu).c_str(),
             100 * served.own_cpu / served.children_cpu,
+            bench::format_seconds(served.seen_cpu).c_str(),
+            100 * served.seen_cpu / served.children_cpu,
             bench::format_seconds(served.page_threads_cpu).c_str());
         if (row.open.tabs > 0) {
             std::printf("  event to tile in the browser: %s\n",
@@ -614,10 +621,12 @@ Commits commit_figures(const std::string& from, const std::string& to) {
 }
 
 void print_fleet_cpu(const char* what, const FleetRun& run, int boards) {
-    std::printf("CPU with %d boards, %s: the fleet itself %s, its %d tools %s (%.1f%%)\n", boards,
-                what, bench::format_seconds(run.own_cpu).c_str(), 2 * boards,
-                bench::format_seconds(run.children_cpu).c_str(),
-                100 * run.own_cpu / run.children_cpu);
+    std::printf(
+        "CPU with %d boards, %s: the fleet itself %s, its %d tools %s (%.1f%%; its "
+        "threads as last seen while it ran %s, %.1f%%)\n",
+        boards, what, bench::format_seconds(run.own_cpu).c_str(), 2 * boards,
+        bench::format_seconds(run.children_cpu).c_str(), 100 * run.own_cpu / run.children_cpu,
+        bench::format_seconds(run.seen_cpu).c_str(), 100 * run.seen_cpu / run.children_cpu);
 }
 
 void fleet_figures(const Tools& tools) {

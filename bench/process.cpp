@@ -45,14 +45,11 @@ void note_markers(const std::string& output, std::size_t old_size,
     }
 }
 
-// The user and system seconds of each thread of a process but its first, from /proc.
-void note_other_threads(std::int64_t pid, std::map<std::string, double>& seconds) {
+// The user and system seconds of each thread of a process, its first one's included, from /proc.
+void note_threads(std::int64_t pid, std::map<std::string, double>& seconds) {
     std::error_code ignored;
     const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
     for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
-        if (task.path().filename() == std::to_string(pid)) {
-            continue;
-        }
         std::string stat = read_file((task.path() / "stat").string());
         std::istringstream fields(stat.substr(stat.rfind(')') + 1));
         std::string field;
@@ -73,7 +70,7 @@ bool read_until_closed(subprocess::ProcessSet& set, subprocess::Process& process
     Clock::time_point threads_seen{};
     while (!process.output_closed()) {
         if (Clock::now() - threads_seen > std::chrono::milliseconds(20)) {
-            note_other_threads(process.id(), threads);
+            note_threads(process.id(), threads);
             threads_seen = Clock::now();
         }
         double left = timeout_seconds - seconds_since(started_at);
@@ -92,7 +89,10 @@ bool read_until_closed(subprocess::ProcessSet& set, subprocess::Process& process
         pause_ms(kReadPauseMs);
     }
     for (const auto& [thread, seconds] : threads) {
-        run.other_threads_cpu_seconds += seconds;
+        run.threads_cpu_seconds += seconds;
+        if (thread != std::to_string(process.id())) {
+            run.other_threads_cpu_seconds += seconds;
+        }
     }
     return true;
 }

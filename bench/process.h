@@ -23,6 +23,9 @@ struct ChildRun {
     // The CPU of the child's threads but its first, as last seen while it ran (Linux's /proc;
     // zero elsewhere): what a program's helper threads cost, apart from its main loop.
     double other_threads_cpu_seconds = 0;
+    // The CPU of all its threads, as last seen while it ran (at most some 20 ms before it ended;
+    // zero elsewhere): the child's own, without the children it ran and reaped.
+    double threads_cpu_seconds = 0;
     std::string output;  // standard output and standard error, interleaved
     // For each marker asked for, the seconds from the start to the moment the marker was first
     // read from the output; negative when it never came.
