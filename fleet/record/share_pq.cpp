@@ -44,8 +44,9 @@ template <typename Function>
 void find(void* library, const char* name, Function& function, std::string& error) {
     function = library != nullptr ? reinterpret_cast<Function>(dlsym(library, name)) : nullptr;
     if (function == nullptr && error.empty()) {
+        const char* why = dlerror();  // null when nothing failed since it was last asked
         error = std::string("cannot load PostgreSQL's client library (libpq.so.5): ") +
-                (library != nullptr ? name : "") + " " + dlerror();
+                (library != nullptr ? name : "") + " " + (why != nullptr ? why : "not found");
     }
 }
 
