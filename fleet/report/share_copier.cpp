@@ -1,5 +1,7 @@
 #include "report/share_copier.h"
 
+#include "os/threads.h"
+
 namespace fleet {
 namespace {
 
@@ -12,7 +14,8 @@ ShareCopier::ShareCopier(std::string database_path, std::string url, RecordProbl
     : database_path_(std::move(database_path)),
       url_(std::move(url)),
       problems_(problems),
-      thread_([this] { work(); }) {}
+      // Without signals: the interrupts are the scheduler's, caught while it waits.
+      thread_(threads::start_without_signals([this] { work(); })) {}
 
 ShareCopier::~ShareCopier() {
     finish();
