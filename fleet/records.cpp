@@ -1,5 +1,6 @@
 #include "records.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -39,11 +40,16 @@ std::optional<SystemTime> duration_ago(std::string_view text, SystemTime now) {
     std::optional<int> count = digits_at(text, 0, text.size() - 1);
     constexpr std::string_view kUnits = "smhdw";
     constexpr int kSeconds[] = {1, 60, 3600, 86400, 7 * 86400};
+    // A century at most: the clock's nanoseconds span some 292 years either way of 1970.
+    constexpr std::int64_t kLongest = 36525LL * 86400;
     std::size_t unit = kUnits.find(text.back());
-    if (!count || unit == std::string_view::npos) {
+    if (!count || unit == std::string_view::npos ||
+        std::int64_t{*count} * kSeconds[unit] > kLongest) {
         return std::nullopt;
     }
-    return now - std::chrono::seconds(std::int64_t{*count} * kSeconds[unit]);
+    // Nothing was recorded before 1970: a longer look back is everything.
+    return std::max(now - std::chrono::seconds(std::int64_t{*count} * kSeconds[unit]),
+                    SystemTime{});
 }
 
 struct DateTime {
@@ -94,7 +100,9 @@ std::optional<DateTime> parse_date_time(std::string_view text) {
 std::optional<SystemTime> to_time(const DateTime& time) {
     using namespace std::chrono;
     year_month_day date{year{time.year}, month{unsigned(time.month)}, day{unsigned(time.day)}};
-    if (!date.ok() || time.hour > 23 || time.minute > 59 || time.second > 59) {
+    // Years the clock's nanoseconds hold, and that a record can hold.
+    if (!date.ok() || time.year < 1970 || time.year > 2200 || time.hour > 23 || time.minute > 59 ||
+        time.second > 59) {
         return std::nullopt;
     }
     if (time.utc) {
