@@ -10,6 +10,7 @@
 #include "os/terminal.h"
 #include "record/share.h"
 #include "report/record.h"
+#include "report/record_row.h"
 #include "text.h"
 
 namespace fleet {

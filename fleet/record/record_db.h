@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "report/record_row.h"
+#include "record/row.h"
 
 namespace fleet {
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "plan/plan.h"
+#include "record/row.h"
 #include "run/events.h"
 
 namespace fleet {
@@ -33,30 +34,6 @@ std::string tool_version_from_banner(std::string_view banner);
 
 // UTC as ISO 8601 with milliseconds: "2026-12-09T14:03:12.345Z".
 std::string format_utc(SystemTime time);
-
-struct RecordRow {
-    std::string run;
-    std::string station;
-    std::string operator_name;  // "operator"
-    std::string target;
-    int attempt = 1;  // a station's count of boards at the target; else 1
-    std::string board_version;
-    int step = 1;  // 1-based
-    std::string command;
-    std::string file;
-    std::uint64_t image_bytes = 0;
-    std::string image_sha256;
-    std::string recipe_sha256;
-    std::string tool_version;
-    std::string status;  // passed, failed, skipped, interrupted
-    std::string error_class;
-    std::string verdict;
-    std::optional<int> exit_status;  // none when the tool did not run or a signal ended it
-    std::optional<std::string> start;
-    std::optional<double> seconds;
-    std::string transcript;  // the try's complete output
-    int try_number = 1;      // "try"
-};
 
 // The row as a JSON object, with the field names of the record.
 nlohmann::ordered_json row_json(const RecordRow& row);

@@ -12,6 +12,7 @@
 #include "record/share.h"
 #include "record/sqlite.h"
 #include "records.h"
+#include "report/record_row.h"
 
 using namespace fleet;
 
